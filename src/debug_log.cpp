@@ -1,0 +1,4 @@
+#include "debug_log.h"
+
+// The diagnostic line is not written yet.
+void debug() {}

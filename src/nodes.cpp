@@ -1,0 +1,207 @@
+#include "nodes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "state.h"
+
+char read_date_char[24];
+
+namespace {
+
+constexpr mode_t kUnlockedMode = 0744;  // just before each write
+constexpr mode_t kLockedMode = 0444;    // from each write until the next one
+constexpr int32_t kMicroampsPerMilliamp = 1000;
+
+// scanf's whitespace: space, \t, \n, \v, \f, \r.
+bool is_space(int c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The next byte without consuming it, or -1 at the end of the file.
+int peek(ScanInput &in) {
+    if (in.pos == in.len) {
+        if (in.at_end) return -1;
+        ssize_t n;
+        do {
+            n = read(in.fd, in.buf, sizeof in.buf);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            in.at_end = true;
+            return -1;
+        }
+        in.pos = 0;
+        in.len = static_cast<size_t>(n);
+    }
+    return static_cast<unsigned char>(in.buf[in.pos]);
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+bool scan_open(ScanInput &in, const char *path) {
+    in.fd = open(path, O_RDONLY | O_CLOEXEC);
+    in.pos = in.len = 0;
+    in.at_end = false;
+    return in.fd >= 0;
+}
+
+void scan_close(ScanInput &in) {
+    close(in.fd);
+    in.fd = -1;
+}
+
+void scan_space(ScanInput &in) {
+    while (is_space(peek(in))) ++in.pos;
+}
+
+bool scan_literal(ScanInput &in, const char *text) {
+    for (; *text != '\0'; ++text) {
+        if (peek(in) != static_cast<unsigned char>(*text)) return false;
+        ++in.pos;
+    }
+    return true;
+}
+
+bool scan_int(ScanInput &in, int32_t *value) {
+    scan_space(in);
+    bool negative = false;
+    int c = peek(in);
+    if (c == '-' || c == '+') {
+        negative = c == '-';
+        ++in.pos;
+        c = peek(in);
+    }
+    if (!is_digit(c)) return false;
+    // Accumulated as a negative number, whose range reaches INT32_MIN.
+    int64_t magnitude = 0;
+    bool in_range = true;
+    for (; is_digit(c); ++in.pos, c = peek(in)) {
+        if (in_range) {
+            magnitude = magnitude * 10 - (c - '0');
+            in_range = magnitude >= int64_t{INT32_MIN} - (negative ? 0 : -1);
+        }
+    }
+    if (!in_range) {
+        errno = ERANGE;
+        return false;
+    }
+    *value = static_cast<int32_t>(negative ? magnitude : -magnitude);
+    return true;
+}
+
+bool scan_word(ScanInput &in, char *out, size_t size) {
+    scan_space(in);
+    size_t kept = 0;
+    bool cut = false;
+    for (int c = peek(in); c >= 0 && !is_space(c); ++in.pos, c = peek(in)) {
+        // Once a byte does not fit, no later byte is kept either.
+        cut = cut || kept + 1 == size;
+        if (!cut) out[kept++] = static_cast<char>(c);
+    }
+    if (kept == 0) return false;
+    if (cut) {
+        // Drop the continuation bytes (10xxxxxx) and the lead byte of a
+        // character the cut split, so the kept text stays valid UTF-8.
+        size_t end = kept;
+        while (end > 0 && (static_cast<unsigned char>(out[end - 1]) & 0xC0) == 0x80) --end;
+        if (end > 0 && (static_cast<unsigned char>(out[end - 1]) & 0x80) != 0) {
+            const unsigned char lead = static_cast<unsigned char>(out[end - 1]);
+            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (kept - (end - 1) < length) kept = end - 1;
+        }
+    }
+    out[kept] = '\0';
+    return true;
+}
+
+char *put_int(char *out, int32_t value) {
+    char digits[10];
+    int n = 0;
+    // Negative magnitudes, so INT32_MIN needs no special case.
+    int32_t rest = value < 0 ? value : -value;
+    do {
+        digits[n++] = static_cast<char>('0' - rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (value < 0) *out++ = '-';
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
+int32_t read_int(const char *path) {
+    ScanInput in;
+    if (!scan_open(in, path)) {
+        perror("读取字符串失败");
+        return 0;
+    }
+    int32_t value = 0;
+    if (!scan_int(in, &value)) {
+        perror("读取传感器数据失败");
+        value = 0;
+    }
+    scan_close(in);
+    return value;
+}
+
+const char *read_char(const char *path) {
+    ScanInput in;
+    if (!scan_open(in, path)) {
+        perror("无法打开输入文件");
+        return "0";
+    }
+    const bool found = scan_word(in, read_date_char, sizeof read_date_char);
+    if (!found) perror("读取数据失败");
+    scan_close(in);
+    return found ? read_date_char : "0";
+}
+
+bool probe_platform() {
+    if (access(kQualcommBacklightNode, F_OK) == 0) {
+        g_state.device = kQualcommTag;
+    } else if (access(kMediatekBacklightNode, F_OK) == 0) {
+        g_state.device = kMediatekTag;
+    } else {
+        perror("不是适配处理器机型");
+        return false;
+    }
+    g_state.device_status =
+        access(kOldChargeNode, F_OK) == 0 ? kOldGenerationTag : kNewGenerationTag;
+    return true;
+}
+
+const char *brightness_node(const char *device) {
+    return strcmp(device, kMediatekTag) == 0 ? kMediatekBacklightNode : kQualcommBacklightNode;
+}
+
+const char *charge_node(const char *device_status) {
+    return strcmp(device_status, kNewGenerationTag) == 0 ? kNewChargeNode : kOldChargeNode;
+}
+
+int open_charge_node(const char *path) {
+    chmod(path, kUnlockedMode);
+    return open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+}
+
+void write_aim_current(int aimFile, int32_t value) {
+    char line[16];
+    char *end = put_int(line, value);
+    *end++ = '\n';
+    // A failed write leaves the node's old limit in force; the next cycle writes again.
+    (void)!write(aimFile, line, static_cast<size_t>(end - line));
+    close(aimFile);
+}
+
+int32_t read_back_current(const char *path) {
+    chmod(path, kLockedMode);
+    return read_int(path) / kMicroampsPerMilliamp;
+}

@@ -1,0 +1,101 @@
+// Everything velmora knows about the phone's files: the catalogue of paths,
+// the two node readers, the start-up probe and the write-and-lock protocol of
+// the charge-current node.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Every path is the build's prefix before the device path: empty on Android,
+// "." on any other build, so a host build works on a device tree laid out under
+// its working directory and can never touch the host's own /sys.
+#ifndef VELMORA_PREFIX
+#error "the build sets VELMORA_PREFIX"
+#endif
+
+// Battery status; its first word is "Charging" while charging.
+constexpr char kStatusNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery/status";
+// Battery temperature, tenths of a °C.
+constexpr char kBatteryTempNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery/temp";
+// Board temperature, m°C; 0 (absent or unreadable) means no board sensor.
+constexpr char kBoardTempNode[] =
+    VELMORA_PREFIX "/sys/class/thermal/thermal_message/board_sensor_temp";
+// Backlight brightness, 0 while the screen is off: Qualcomm family ("高通").
+constexpr char kQualcommBacklightNode[] =
+    VELMORA_PREFIX "/sys/class/backlight/panel0-backlight/brightness";
+// Backlight brightness, 0 while the screen is off: MediaTek family ("联发科").
+constexpr char kMediatekBacklightNode[] = VELMORA_PREFIX "/sys/class/leds/lcd-backlight/brightness";
+// Charge-current limit, uA: older generation ("老机型"), probed first.
+constexpr char kOldChargeNode[] =
+    VELMORA_PREFIX "/sys/class/power_supply/battery/constant_charge_current_max";
+// Charge-current limit, uA: newer generation ("新机型").
+constexpr char kNewChargeNode[] =
+    VELMORA_PREFIX "/sys/class/power_supply/battery/constant_charge_current";
+// Battery current, uA as the kernel reports it (negative while charging on most phones).
+constexpr char kCurrentNowNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery/current_now";
+// Battery capacity, whole percent.
+constexpr char kCapacityNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery/capacity";
+// The settings file, re-read every cycle, and the diagnostic log beside it.
+constexpr char kSettingsFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/配置";
+constexpr char kLogFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/PID_log";
+
+constexpr char kQualcommTag[] = "高通";
+constexpr char kMediatekTag[] = "联发科";
+constexpr char kOldGenerationTag[] = "老机型";
+constexpr char kNewGenerationTag[] = "新机型";
+
+// The token reader's buffer: at most 23 bytes of token and a terminating zero.
+// Every successful read_char() overwrites it.
+extern char read_date_char[24];
+
+// Formatted input over a file descriptor with the rules of scanf's "%d", "%s",
+// whitespace and literal directives. Bytes come from one read() at a time and
+// more are read only when those in hand run out, so a node or a settings file
+// that fits the buffer costs a single read().
+struct ScanInput {
+    int fd = -1;
+    size_t pos = 0;
+    size_t len = 0;
+    bool at_end = false;
+    char buf[512];
+};
+
+// Opens path read-only; false (errno set) when it cannot be opened.
+bool scan_open(ScanInput &in, const char *path);
+void scan_close(ScanInput &in);
+// Skips a run of whitespace, possibly empty (the template's line feed or space).
+void scan_space(ScanInput &in);
+// Matches text byte for byte; false at the first byte that differs.
+bool scan_literal(ScanInput &in, const char *text);
+// "%d": whitespace, an optional sign, then digits. False when there is no
+// digit, or with errno ERANGE when the number leaves the int32 range.
+bool scan_int(ScanInput &in, int32_t *value);
+// "%s": whitespace, then a word up to the next whitespace. The whole word is
+// consumed; at most size - 1 bytes of it are kept, cut at a UTF-8 character
+// boundary. False when no word is there.
+bool scan_word(ScanInput &in, char *out, size_t size);
+
+// Writes value in signed decimal at out (room for 11 bytes); returns the end.
+char *put_int(char *out, int32_t value);
+
+// The node's integer, or 0 after the report "读取字符串失败" (cannot open) or
+// "读取传感器数据失败" (no integer in it, or one beyond the int32 range).
+int32_t read_int(const char *path);
+// The node's first word in read_date_char, or "0" after the report
+// "无法打开输入文件" (cannot open) or "读取数据失败" (no word in it).
+const char *read_char(const char *path);
+
+// Sets g_state.device and g_state.device_status from which nodes exist. Reports
+// "不是适配处理器机型" and returns false when neither backlight node exists.
+bool probe_platform();
+const char *brightness_node(const char *device);
+const char *charge_node(const char *device_status);
+
+// Unlocks the charge node (mode 0744) and opens it for writing with
+// truncation; returns the descriptor, or -1 without a report. The node is
+// never created: a missing node is a failure.
+int open_charge_node(const char *path);
+// Writes value in uA as a decimal line and closes the node.
+void write_aim_current(int aimFile, int32_t value);
+// Locks the charge node (mode 0444) and reads it back, in mA.
+int32_t read_back_current(const char *path);

@@ -1,0 +1,153 @@
+#include <string>
+
+#include "device_tree.h"
+#include "main.h"
+
+namespace {
+
+using Settings = InTree;
+
+const std::string kGood = settings(1, 27, 22, 7, 40000, 38000, "v2.1", "MI11");
+
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+struct Accepted {
+    const char *name;
+    std::string text;
+    int32_t power, on_temp;
+    const char *version, *model;
+};
+
+TEST_F(Settings, AcceptedTable) {
+    const Accepted cases[] = {
+        {"line feeds", kGood, 27, 40000, "v2.1", "MI11"},
+        {"CRLF", replace_all(kGood, "\n", "\r\n"), 27, 40000, "v2.1", "MI11"},
+        {"one line, single spaces", replace_all(kGood, "\n", " "), 27, 40000, "v2.1", "MI11"},
+        {"indentation and blank lines", replace_all(kGood, "\n", "\n\n\t  "), 27, 40000, "v2.1",
+         "MI11"},
+        {"space after =", replace_all(kGood, "功率=", "功率= "), 27, 40000, "v2.1", "MI11"},
+        {"signs", replace_all(kGood, "=40000", "=+40000"), 27, 40000, "v2.1", "MI11"},
+        {"no final line feed", kGood.substr(0, kGood.size() - 1), 27, 40000, "v2.1", "MI11"},
+        {"notes after the eighth", kGood + "# 功率: 1833 uA per unit\n", 27, 40000, "v2.1", "MI11"},
+        {"long version cut", replace_all(kGood, "v2.1", std::string(40, 'x')), 27, 40000,
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxx", "MI11"},
+    };
+    for (const Accepted &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_state = ControllerState{};
+        put(kSettingsFile, c.text);
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(read_config());
+        EXPECT_EQ(g_state.in_power, c.power);
+        EXPECT_EQ(g_state.on_temp, c.on_temp);
+        EXPECT_STREQ(g_state.PID_version, c.version);
+        EXPECT_STREQ(g_state.phonemodel, c.model);
+        testing::internal::GetCapturedStderr();
+    }
+}
+
+TEST_F(Settings, RejectedTable) {
+    const struct {
+        const char *name;
+        std::string text;
+    } cases[] = {
+        {"space before =", replace_all(kGood, "功率=", "功率 =")},
+        {"byte-order mark", "\xEF\xBB\xBF" + kGood},
+        {"blank first line", "\n" + kGood},
+        {"leading garbage", "#\n" + kGood},
+        {"seven entries", kGood.substr(0, kGood.find("机型="))},
+        {"a word for a number", replace_all(kGood, "=27", "=high")},
+        {"number past int32", replace_all(kGood, "=40000", "=2147483648")},
+        {"number past int32 below", replace_all(kGood, "=38000", "=-2147483649")},
+        {"truncated in a key", kGood.substr(0, 20)},
+        {"entries run together", replace_all(kGood, "\n", "")},  // the version swallows the model
+        {"empty", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        put(kSettingsFile, c.text);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(read_config());
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.rfind("读取配置数据失败: ", 0), 0u) << err;
+    }
+}
+
+TEST_F(Settings, AllEightValues) {
+    put(kSettingsFile, settings(-1, 3, 1, 6, 41000, 37500, "版本二", "红米"));
+    ASSERT_TRUE(read_config());
+    const ControllerState &s = g_state;
+    EXPECT_EQ(std::vector<int32_t>({s.dlog, s.in_power, s.night, s.morning, s.on_temp, s.off_temp}),
+              std::vector<int32_t>({-1, 3, 1, 6, 41000, 37500}));
+    EXPECT_STREQ(s.PID_version, "版本二");
+    EXPECT_STREQ(s.phonemodel, "红米");
+}
+
+TEST_F(Settings, MissingFile) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(read_config());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "无法打开读取配置文件: No such file or directory\n");
+}
+
+struct WindowCase {
+    int32_t night, morning;
+    const char *inside;  // 24 characters, one per hour: '1' inside the window
+};
+
+TEST(NightWindow, Table) {
+    const WindowCase cases[] = {
+        {22, 7, "111111110000000000000011"},  // spans midnight
+        {1, 6, "011111100000000000000000"},
+        {5, 5, "000000000000000000000000"},   // equal hours: never
+        {25, 7, "111111110000000000000000"},  // used as read
+        {0, 23, "111111111111111111111111"},
+    };
+    for (const WindowCase &c : cases) {
+        std::string got;
+        for (int32_t hour = 0; hour < 24; ++hour)
+            got += in_night_window(hour, c.night, c.morning) ? '1' : '0';
+        EXPECT_EQ(got, c.inside) << c.night << ".." << c.morning;
+    }
+}
+
+TEST_F(Settings, TargetTable) {
+    struct {
+        const char *name;
+        const char *device;
+        const char *backlight;  // nullptr: no node
+        int32_t hour;
+        int32_t aim_temp;
+    } const cases[] = {
+        {"screen on by day", kQualcommTag, "120\n", 12, 40000},
+        {"screen on at night", kQualcommTag, "1\n", 23, 40000},
+        {"screen off at night", kQualcommTag, "0\n", 23, 39000},
+        {"screen off at the morning hour", kQualcommTag, "0\n", 7, 39000},
+        {"screen off by day", kQualcommTag, "0\n", 8, 38000},
+        {"unreadable backlight by day", kQualcommTag, "dark\n", 12, 38000},
+        {"missing backlight at night", kQualcommTag, nullptr, 0, 39000},
+        {"MediaTek backlight", kMediatekTag, "255\n", 3, 40000},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all("sys");
+        g_state = ControllerState{};
+        g_state.device = c.device;
+        g_state.night = 22;
+        g_state.morning = 7;
+        g_state.on_temp = 40000;
+        g_state.off_temp = 38000;
+        g_state.time_now = c.hour;
+        if (c.backlight != nullptr) put(brightness_node(c.device), c.backlight);
+        testing::internal::CaptureStderr();
+        pick_aim_temp();
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(g_state.aim_temp, c.aim_temp);
+    }
+}
+
+}  // namespace
