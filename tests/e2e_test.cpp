@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device_tree.h"
 
@@ -57,6 +58,28 @@ void stop(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+// The value after label in a log line, up to the next comma.
+std::string field(const std::string &line, const std::string &label) {
+    const size_t at = line.find(label);
+    if (at == std::string::npos) return "<no " + label + ">";
+    const size_t start = at + label.size();
+    return line.substr(start, line.find(',', start) - start);
+}
+
+// Seconds since midnight of a line's time stamp ("YYYY-MM-DD hh:mm:ss,...").
+int seconds_of(const std::string &line) {
+    return std::stoi(line.substr(11, 2)) * 3600 + std::stoi(line.substr(14, 2)) * 60 +
+           std::stoi(line.substr(17, 2));
+}
+
 class Velmora : public InTree {
 protected:
     void SetUp() override {
@@ -64,7 +87,19 @@ protected:
         lay_out_phone(root_);
     }
     std::string charge_node_text() { return slurp(kOldChargeNode); }
+    // Waits for a whole new limit: the node is truncated just before each write.
+    bool wait_for_write(const std::string &before) {
+        return wait_until([&] {
+            const std::string now = charge_node_text();
+            return now != before && !now.empty() && now.back() == '\n';
+        });
+    }
     std::string errors() { return slurp("stderr"); }
+    std::vector<std::string> log() { return lines_of(slurp(kLogFile)); }
+    bool wait_for_lines(size_t count) {
+        return wait_until([&] { return log().size() >= count; });
+    }
+    void log_on() { put(kSettingsFile, settings(1, 27, 22, 7, 40000, 38000)); }
 };
 
 TEST_F(Velmora, FatalEndingsReportAndExitZero) {
@@ -105,7 +140,7 @@ TEST_F(Velmora, FatalEndingsReportAndExitZero) {
 
 TEST_F(Velmora, SettingsRemovedWhileRunningEndsAtTheNextCycle) {
     const pid_t pid = start_velmora(root_, "2026-06-01 12:00:00");
-    ASSERT_TRUE(wait_until([&] { return charge_node_text() != "3000000\n"; }));
+    ASSERT_TRUE(wait_for_write("3000000\n"));
     fs::remove(kSettingsFile);
     EXPECT_EQ(exit_status(pid), 0);
     EXPECT_EQ(errors(), "无法打开读取配置文件: No such file or directory\n");
@@ -144,23 +179,32 @@ TEST_F(Velmora, TargetFollowsTheHourAndTheScreen) {
         put(kOldChargeNode, "3000000\n");
         put(kQualcommBacklightNode, c.backlight);
         const pid_t pid = start_velmora(root_, c.start);
-        EXPECT_TRUE(wait_until([&] { return charge_node_text() != "3000000\n"; }));
+        EXPECT_TRUE(wait_for_write("3000000\n"));
         stop(pid);
         EXPECT_EQ(charge_node_text(), c.first_limit);
     }
 }
 
 TEST_F(Velmora, IdleStatusesNeverWrite) {
+    log_on();
     const char *statuses[] = {"Not charging\n", "Discharging\n", "Full\n", "charging\n", nullptr};
-    for (const char *status : statuses) {
-        SCOPED_TRACE(status == nullptr ? "unreadable" : status);
+    const char *shown[] = {"Not", "Discharging", "Full", "charging", "0"};
+    for (size_t i = 0; i < std::size(statuses); ++i) {
+        SCOPED_TRACE(shown[i]);
+        fs::remove(kLogFile);
         fs::remove(kStatusNode);
-        if (status != nullptr) put(kStatusNode, status);
+        if (statuses[i] != nullptr) put(kStatusNode, statuses[i]);
         const pid_t pid = start_velmora(root_, "2026-06-01 12:00:00");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // two idle cycles
+        EXPECT_TRUE(wait_for_lines(1));
         stop(pid);
         EXPECT_EQ(charge_node_text(), "3000000\n");
         EXPECT_EQ(mode_of(kOldChargeNode), 0644u);
+        // Before any charging cycle the regulator's fields are all 0.
+        const std::string line = log().at(0);
+        EXPECT_EQ(field(line, "状态="), shown[i]);
+        EXPECT_EQ(field(line, "计算值="), "0");
+        EXPECT_EQ(field(line, "目标电流="), "0mA");
+        EXPECT_NE(line.find("目标温度=0,电池温度0,主板温度0,平均温度0,"), std::string::npos);
     }
 }
 
@@ -172,6 +216,112 @@ TEST_F(Velmora, SettingsEditTakesEffectNextCycle) {
     put(kSettingsFile, settings(0, 10, 22, 7, 40000, 38000));
     EXPECT_TRUE(wait_until([&] { return charge_node_text() == "458250\n"; }));  // 1833 x 10 x 25
     stop(pid);
+}
+
+// Battery 37.8 °C, board 38.000 °C: weighted 37.820 °C, 11 tenths under the
+// 39 °C night target, so the integral climbs 11, 22, then holds at 25.
+TEST_F(Velmora, LogShowsTheRegulatorCycleByCycle) {
+    log_on();
+    put(kBatteryTempNode, "378\n");
+    put(kBoardTempNode, "38000\n");
+    const pid_t pid = start_velmora(root_, "2026-06-01 23:00:00");
+    EXPECT_TRUE(wait_for_lines(4));
+    stop(pid);
+    const std::vector<std::string> lines = log();
+    const char *drive[] = {"69", "69", "72", "72"};
+    const char *integral[] = {"11", "22", "25", "25"};
+    const char *differential[] = {"11", "0", "0", "0"};
+    const char *limit_mA[] = {"3414mA", "3414mA", "3563mA", "3563mA"};  // 1833 uA x 27 x drive
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(lines[i]);
+        EXPECT_EQ(field(lines[i], "平均温度"), "37820");
+        EXPECT_EQ(field(lines[i], "计算值="), drive[i]);
+        EXPECT_EQ(field(lines[i], "积分值="), integral[i]);
+        EXPECT_EQ(field(lines[i], "微分值="), differential[i]);
+        EXPECT_EQ(field(lines[i], "目标电流="), limit_mA[i]);
+        EXPECT_EQ(field(lines[i], "当前电流="), "1500mA");
+    }
+}
+
+// Lines are stamped at the cycle's start and written after its pause: 10 s
+// apart after a charging cycle, 50 s after an idle one (the cycle's own work
+// may add up to a second of faked time).
+TEST_F(Velmora, CadenceFollowsTheStatus) {
+    log_on();
+    const pid_t pid = start_velmora(root_, "2026-06-01 12:00:00");
+    EXPECT_TRUE(wait_for_lines(3));
+    put(kStatusNode, "Discharging\n");
+    EXPECT_TRUE(wait_for_lines(6));
+    put(kStatusNode, "Charging\n");
+    EXPECT_TRUE(wait_for_lines(9));
+    stop(pid);
+    const std::vector<std::string> lines = log();
+    int idle = 0;
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        const bool charging = field(lines[i], "状态=") == "Charging";
+        idle += charging ? 0 : 1;
+        const int gap_s = seconds_of(lines[i + 1]) - seconds_of(lines[i]);
+        EXPECT_GE(gap_s, charging ? 10 : 50);
+        EXPECT_LE(gap_s, charging ? 11 : 51);
+    }
+    EXPECT_GE(idle, 2);
+}
+
+TEST_F(Velmora, NightWindowOpensAtTheNightHour) {
+    log_on();
+    const pid_t pid = start_velmora(root_, "2026-06-01 21:59:30");  // screen off
+    EXPECT_TRUE(wait_for_lines(6));
+    stop(pid);
+    for (const std::string &line : log()) {
+        SCOPED_TRACE(line);
+        const bool night = line.substr(11, 2) == "22";
+        EXPECT_NE(line.find(night ? "目标温度=39000," : "目标温度=38000,"), std::string::npos);
+    }
+    EXPECT_EQ(log().front().substr(11, 2), "21");
+    EXPECT_EQ(log().back().substr(11, 2), "22");
+}
+
+TEST_F(Velmora, LogSwitchOtherThanOneWritesNothing) {
+    for (int dlog : {0, 2}) {
+        SCOPED_TRACE(dlog);
+        put(kSettingsFile, settings(dlog, 27, 22, 7, 40000, 38000));
+        put(kOldChargeNode, "3000000\n");
+        const pid_t pid = start_velmora(root_, "2026-06-01 12:00:00");
+        EXPECT_TRUE(wait_for_write("3000000\n"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));  // two more cycles
+        stop(pid);
+        EXPECT_FALSE(fs::exists(kLogFile));
+    }
+}
+
+TEST_F(Velmora, BrokenLogKeepsRegulating) {
+    const struct {
+        const char *name;
+        std::function<void()> break_log;
+        const char *report;
+    } cases[] = {
+        {"directory in its place", [] { fs::create_directories(kLogFile); },
+         "无法打开输出文件: Is a directory\n"},
+        {"full disk", [] { fs::create_symlink("/dev/full", kLogFile); }, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(kLogFile);
+        c.break_log();
+        log_on();
+        put(kOldChargeNode, "3000000\n");
+        const pid_t pid = start_velmora(root_, "2026-06-01 12:00:00");
+        // Each new write means the cycle before it, log line included, has passed.
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            put(kOldChargeNode, "1\n");
+            EXPECT_TRUE(wait_for_write("1\n"));
+        }
+        stop(pid);
+        const std::vector<std::string> reports = lines_of(errors());
+        EXPECT_GE(reports.size(), *c.report != '\0' ? 2u : 0u);
+        for (const std::string &line : reports) EXPECT_EQ(line + "\n", c.report);
+    }
 }
 
 }  // namespace
