@@ -1,0 +1,40 @@
+// A phone on a charger, as two lumped thermal nodes (battery and board) and a
+// 5000 mAh cell behind a charger that honours the charge-current limit. Public
+// physics with typical values, not any one phone.
+#pragma once
+
+struct PhoneParams {
+    double ambient_C = 30;
+    double battery_heat_J_per_K = 65;
+    double board_heat_J_per_K = 110;
+    double battery_to_ambient_K_per_W = 9;
+    double board_to_ambient_K_per_W = 9;
+    double battery_to_board_K_per_W = 2;
+    double capacity_Ah = 5.0;
+    double charge_voltage_V = 4.45;  // the charger's voltage limit
+    double charger_max_A = 5.0;
+    double efficiency = 0.91;       // buck charger; 0.97 for a charge pump
+    double board_path_ohm = 0.020;  // charge path resistance on the board
+    double idle_load_W = 0.3;       // the system with the screen off
+    double screen_load_W = 1.5;     // added while the screen is on
+    double full_cutoff_A = 0.25;    // end of charge in the voltage-limited phase
+};
+
+struct PhoneState {
+    double battery_C = 30;
+    double board_C = 30;
+    double soc = 0.15;     // state of charge, 0..1
+    double current_A = 0;  // into the cell, positive while charging
+    bool full = false;     // the charger has stopped ("Full")
+};
+
+// Open-circuit voltage of the cell from its state of charge (0..1), in V.
+double open_circuit_V(double soc);
+// Internal resistance in ohm: higher when cold and near empty.
+double cell_ohm(double battery_C, double soc);
+// The current the charger pushes in A, given the node's limit in A (negative:
+// nothing), and whether the voltage limit rather than the others binds it.
+double charge_current_A(const PhoneParams &p, const PhoneState &s, double limit_A,
+                        bool *voltage_limited);
+// Advances the phone by dt_s seconds (explicit Euler) under the given limit.
+void step(const PhoneParams &p, PhoneState &s, double limit_A, bool screen_on, double dt_s);
