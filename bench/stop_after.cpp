@@ -27,6 +27,6 @@ extern "C" unsigned sleep(unsigned seconds) {
         next_sleep = reinterpret_cast<Sleep>(dlsym(RTLD_NEXT, "sleep"));
         ready = true;
     }
-    if (limit != 0 && ++pauses >= limit) _exit(0);
+    if (limit != 0 && ++pauses >= limit) exit(0);  // exit, so libfaketime cleans up
     return no_pause ? 0 : next_sleep(seconds);
 }

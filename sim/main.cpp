@@ -5,7 +5,6 @@
 #include "main.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "launch.h"
 #include "model.h"
 #include "nodes.h"
 
@@ -251,23 +251,6 @@ Run charge_unregulated(const Options &o, time_t start) {
     return run;
 }
 
-pid_t start_velmora(const Options &o, const std::string &root, const std::string &log) {
-    const pid_t pid = fork();
-    if (pid < 0) die("cannot fork");
-    if (pid > 0) return pid;
-    const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    char speed[32];
-    snprintf(speed, sizeof speed, "%g", o.speed);
-    const std::string preload = "LD_PRELOAD=" + o.faketime_library;
-    const std::string faketime = "FAKETIME=@" + o.start + " x" + speed;
-    if (err < 0 || dup2(err, 2) < 0 || chdir(root.c_str()) != 0) _exit(127);
-    char *const argv[] = {const_cast<char *>(o.velmora.c_str()), nullptr};
-    char *const envp[] = {const_cast<char *>(preload.c_str()), const_cast<char *>(faketime.c_str()),
-                          const_cast<char *>("TZ=UTC"), nullptr};
-    execve(o.velmora.c_str(), argv, envp);
-    _exit(127);
-}
-
 Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
     Run run{"regulated", {}};
     PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
@@ -275,9 +258,9 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
     *root_out = root;
     char velmora_path[4096];
     if (realpath(o.velmora.c_str(), velmora_path) == nullptr) die("cannot find " + o.velmora);
-    Options abs = o;
-    abs.velmora = velmora_path;
-    const pid_t pid = start_velmora(abs, root, o.out + "/velmora.stderr");
+    const pid_t pid = launch_velmora(velmora_path, o.faketime_library, root,
+                                     o.out + "/velmora.stderr", o.start, o.speed);
+    if (pid < 0) die("cannot fork");
     const auto real_start = std::chrono::steady_clock::now();
     struct timespec last_write = {};
     bool rewritten = false;
@@ -298,8 +281,7 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
         publish(root, s, screen_on);
         account(run, {t + 1, s, limit_A, target_C(o, start, t + 1, screen_on)}, rewritten);
     }
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    end_velmora(pid);
     return run;
 }
 

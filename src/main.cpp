@@ -27,8 +27,9 @@ void stamp_time() {
     const time_t now = time(nullptr);
     struct tm local;
     if (localtime_r(&now, &local) == nullptr) return;
-    strftime(g_state.timeStr, sizeof g_state.timeStr, "%Y-%m-%d %H:%M:%S", &local);
-    strftime(g_state.now_time, sizeof g_state.now_time, "%H", &local);
+    // Both buffers hold their longest text, so strftime cannot come back empty.
+    (void)strftime(g_state.timeStr, sizeof g_state.timeStr, "%Y-%m-%d %H:%M:%S", &local);
+    (void)strftime(g_state.now_time, sizeof g_state.now_time, "%H", &local);
     g_state.time_now = local.tm_hour;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -82,16 +83,15 @@ bool scan_int(ScanInput &in, int32_t *value) {
         c = peek(in);
     }
     if (!is_digit(c)) return false;
-    // Accumulated as a negative number, whose range reaches INT32_MIN.
+    // Accumulated as a negative number, whose range reaches INT32_MIN, and held
+    // just past the limit once beyond it: every digit is consumed, as by scanf.
+    const int64_t limit = negative ? int64_t{INT32_MIN} : -int64_t{INT32_MAX};
     int64_t magnitude = 0;
-    bool in_range = true;
-    for (; is_digit(c); ++in.pos, c = peek(in)) {
-        if (in_range) {
-            magnitude = magnitude * 10 - (c - '0');
-            in_range = magnitude >= int64_t{INT32_MIN} - (negative ? 0 : -1);
-        }
+    for (; is_digit(c); c = peek(in)) {
+        magnitude = std::max(magnitude * 10 - (c - '0'), limit - 1);
+        ++in.pos;
     }
-    if (!in_range) {
+    if (magnitude < limit) {
         errno = ERANGE;
         return false;
     }

@@ -16,9 +16,14 @@
 
 namespace fs = std::filesystem;
 
+// Replaces the file whole (a temporary file, then rename), as a kernel node
+// never shows a half-written value to a running velmora.
 inline void put(const fs::path &path, const std::string &content) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    fs::path tmp = path;
+    tmp += ".new";
+    std::ofstream(tmp, std::ios::binary | std::ios::trunc) << content;
+    fs::rename(tmp, path);
 }
 
 inline std::string slurp(const fs::path &path) {
