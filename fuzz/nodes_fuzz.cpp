@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     put_file(kNode, data, size);
     // Text up to the first NUL: the number and the word end there in both readers.
-    const std::string text(reinterpret_cast<const char *>(data), strnlen(reinterpret_cast<const char *>(data), size));
+    const std::string text(reinterpret_cast<const char *>(data),
+                           strnlen(reinterpret_cast<const char *>(data), size));
     if (read_int(kNode) != expected_int(text)) abort();
     const char *token = read_char(kNode);
     if (strlen(token) > 23) abort();  // a NUL in the node may end it early, as with scanf
