@@ -45,10 +45,11 @@ TEST_F(Velmora, WritesTheLimitAndLocksTheNode) {
     fs::remove(kBoardTempNode);
     put(kBatteryTempNode, "390\n");
     const pid_t pid = start_velmora(root_, "2026-06-01 23:00:00");  // night window, screen off
-    const bool written = wait_until([&] { return charge_node_text() == "1237275\n"; });
+    // The lock follows the write within the cycle: wait for both.
+    const bool written_and_locked = wait_until(
+        [&] { return charge_node_text() == "1237275\n" && mode_of(kOldChargeNode) == 0444u; });
     stop(pid);
-    EXPECT_TRUE(written) << charge_node_text();
-    EXPECT_EQ(mode_of(kOldChargeNode), 0444u);
+    EXPECT_TRUE(written_and_locked) << charge_node_text() << " mode " << mode_of(kOldChargeNode);
     // The missing board sensor is reported each cycle and read as 0.
     EXPECT_EQ(errors().rfind("读取字符串失败: No such file or directory\n", 0), 0u);
 }
