@@ -3,14 +3,12 @@
 #pragma once
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 
 inline void enter_temp_tree() {
     // Memory-backed where the machine has it: every input is a file write and reads.
@@ -23,10 +21,8 @@ inline void enter_temp_tree() {
 
 // Creates the directories above path and writes data there whole.
 inline void put_file(const char *path, const uint8_t *data, size_t size) {
-    std::string dirs = path;
-    for (size_t at = dirs.find('/', 2); at != std::string::npos; at = dirs.find('/', at + 1)) {
-        mkdir(dirs.substr(0, at).c_str(), 0755);
-    }
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent);
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) abort();
     close(fd);

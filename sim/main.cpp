@@ -152,15 +152,6 @@ void put_node(const std::string &root, const char *node, const std::string &text
     }
 }
 
-void make_dirs_for(const std::string &root, const char *node) {
-    std::string path = root + "/" + node;
-    for (size_t at = root.size() + 1; (at = path.find('/', at + 1)) != std::string::npos;) {
-        path[at] = '\0';
-        mkdir(path.c_str(), 0755);
-        path[at] = '/';
-    }
-}
-
 std::string settings_text(const Options &o) {
     char text[256];
     snprintf(text, sizeof text,
@@ -186,7 +177,7 @@ std::string lay_out_tree(const Options &o, const PhoneState &s) {
     const std::string root = name;
     const char *nodes[] = {kStatusNode,   kBatteryTempNode,       kBoardTempNode, kCurrentNowNode,
                            kCapacityNode, kQualcommBacklightNode, kOldChargeNode, kSettingsFile};
-    for (const char *node : nodes) make_dirs_for(root, node);
+    for (const char *node : nodes) fs::create_directories((fs::path(root) / node).parent_path());
     publish(root, s, o.screen_on_min > 0);
     put_node(root, kOldChargeNode, std::to_string(std::lround(o.phone.charger_max_A * 1e6)) + "\n");
     put_node(root, kSettingsFile, settings_text(o));
