@@ -22,4 +22,6 @@ fi
 
 set_perm_recursive "$MODPATH" 0 0 0755 0644
 set_perm "$MODPATH/velmora" 0 0 0755
-set_perm "$MODPATH/service.sh" 0 0 0755
+for file in service.sh start.sh velmora-zone; do
+  if [ -f "$MODPATH/$file" ]; then set_perm "$MODPATH/$file" 0 0 0755; fi
+done

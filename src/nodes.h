@@ -39,6 +39,17 @@ constexpr char kCapacityNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery
 constexpr char kSettingsFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/配置";
 constexpr char kLogFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/PID_log";
 
+// Read and written by velmora-zone before velmora starts, never by velmora:
+// Android's packed time-zone files (which exist varies by Android version)
+// and the one zone's TZif rules copied from the newest of them.
+constexpr const char *kPackedTzdataFiles[] = {
+    VELMORA_PREFIX "/apex/com.android.tzdata/etc/tz/tzdata",
+    VELMORA_PREFIX "/apex/com.android.runtime/etc/tz/tzdata",
+    VELMORA_PREFIX "/data/misc/zoneinfo/current/tzdata",
+    VELMORA_PREFIX "/system/usr/share/zoneinfo/tzdata",
+};
+constexpr char kZoneFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/zoneinfo";
+
 constexpr char kQualcommTag[] = "高通";
 constexpr char kMediatekTag[] = "联发科";
 constexpr char kOldGenerationTag[] = "老机型";

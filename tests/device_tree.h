@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "nodes.h"
 #include "state.h"
@@ -52,6 +53,28 @@ inline void lay_out_phone(const fs::path &root) {
     put(root / kCurrentNowNode, "-1500000\n");  // uA, negative while charging
     put(root / kCapacityNode, "50\n");          // %
     put(root / kSettingsFile, settings(0, 27, 22, 7, 40000, 38000));
+}
+
+// Android's packed tzdata of the given version: each entry names a zone and
+// the host's zone (Debian's tzdata) whose rules it holds.
+struct PackedZone {
+    std::string name, host_zone;
+};
+inline std::string packed_tzdata(const std::string &version, const std::vector<PackedZone> &zones) {
+    const auto be32 = [](size_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    };
+    std::string index, data;
+    for (const PackedZone &zone : zones) {
+        const std::string rules = slurp("/usr/share/zoneinfo/" + zone.host_zone);
+        index += zone.name + std::string(40 - zone.name.size(), '\0') + be32(data.size()) +
+                 be32(rules.size()) + be32(0);
+        data += rules;
+    }
+    const size_t header = 24;
+    return version + std::string(12 - version.size(), '\0') + be32(header) +
+           be32(header + index.size()) + be32(header + index.size() + data.size()) + index + data;
 }
 
 inline mode_t mode_of(const fs::path &path) {

@@ -17,7 +17,8 @@ zipinfo "$work"/velmora.zip >"$work"/listing
 for entry in "-rwxr-xr-x .* META-INF/com/google/android/update-binary" \
              "-rw-r--r-- .* META-INF/com/google/android/updater-script" \
              "-rw-r--r-- .* module.prop" "-rw-r--r-- .* customize.sh" \
-             "-rwxr-xr-x .* service.sh" "-rwxr-xr-x .* velmora" "-rw-r--r-- .* 配置"; do
+             "-rwxr-xr-x .* service.sh" "-rwxr-xr-x .* start.sh" "-rwxr-xr-x .* velmora" \
+             "-rw-r--r-- .* 配置"; do
   grep -q -- "^$entry\$" "$work"/listing || fail "no '$entry' in the zip"
 done
 mkdir "$work"/unzipped
@@ -74,36 +75,53 @@ customize arm64 >/dev/null || fail "customize.sh refused arm64"
 cmp -s "$work"/adb/modules/velmora/配置 "$work"/adb/modules_update/velmora/配置 ||
   fail "the upgrade lost the user's settings"
 
-echo "-- service.sh: waits for boot, starts velmora once, reports when it ends"
-module=$work/service/velmora
-mkdir -p "$module" "$work"/bin
-cp "$repo"/module/service.sh "$work"/unzipped/module.prop "$module"/
-cat >"$work"/bin/getprop <<EOF
+echo "-- service.sh under BusyBox: waits for boot, starts velmora once, stamps in local time"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "module: skipped the service.sh checks (chroot needs root)"
+  exit 0
+fi
+# A phone of BusyBox alone, as the root manager's shell sees it: a bare name is
+# BusyBox's applet, Android's own tools are in /system/bin.
+phone=$work/phone-bb
+module=$phone/data/adb/modules/velmora
+mkdir -p "$module" "$phone"/bin "$phone"/system/bin "$phone"/proc "$phone"/dev
+cp /bin/busybox "$phone"/bin/
+chroot "$phone" /bin/busybox --install -s /bin
+mknod -m 666 "$phone"/dev/null c 1 3
+cp "$work"/unzipped/service.sh "$work"/unzipped/start.sh "$work"/unzipped/module.prop "$module"/
+cat >"$phone"/system/bin/getprop <<'STANDIN'
 #!/bin/sh
-cat "$work/boot_completed" 2>/dev/null
-EOF
+[ "$1" = sys.boot_completed ] && cat /boot_completed 2>/dev/null
+STANDIN
+# Android's date in the phone's zone; BusyBox's would print GMT.
+printf '#!/bin/sh\nexec date -d "2031-01-02 03:04:05" "$@"\n' >"$phone"/system/bin/date
 # A stand-in daemon: counts its starts, reports, waits to be released, ends.
-cat >"$module"/velmora <<EOF
+cat >"$module"/velmora <<'STANDIN'
 #!/bin/sh
-echo started >>"$work/starts"
+echo started >>/starts
 echo "读取字符串失败: No such file or directory" >&2
-while [ ! -f "$work/release" ]; do sleep 0.05; done
+while [ ! -f /release ]; do sleep 0.05; done
 echo "无法打开读取配置文件: No such file or directory" >&2
-EOF
-chmod +x "$work"/bin/getprop "$module"/velmora
-PATH=$work/bin:$PATH sh "$module"/service.sh &
+STANDIN
+chmod +x "$phone"/system/bin/* "$module"/velmora
+in_phone() {  # in_phone SCRIPT: runs it in the phone, its /proc the host's in a mount namespace of its own
+  # shellcheck disable=SC2016  # expanded by the inner sh
+  unshare -m sh -c 'mount --rbind /proc "$1"/proc && exec chroot "$1" /bin/sh "$2"' sh "$phone" "$1" \
+    </dev/null >/dev/null 2>&1
+}
+in_phone /data/adb/modules/velmora/service.sh &
 sleep 0.3
-[ ! -f "$work"/starts ] || fail "started before boot completed"
-echo 1 >"$work"/boot_completed
+[ ! -f "$phone"/starts ] || fail "started before boot completed"
+echo 1 >"$phone"/boot_completed
 for _ in $(seq 100); do [ -f "$module"/velmora.pid ] && break; sleep 0.1; done
-PATH=$work/bin:$PATH sh "$module"/service.sh  # a second run must not start another
-grep -q '^description=Running since' "$module"/module.prop || fail "no running description"
-touch "$work"/release
+in_phone /data/adb/modules/velmora/service.sh  # a second run must not start another
+grep -q '^description=Running since 2031-01-02 03:04:' "$module"/module.prop ||
+  fail "no running description: $(grep description "$module"/module.prop)"
+touch "$phone"/release
 for _ in $(seq 100); do grep -q '^description=Stopped' "$module"/module.prop && break; sleep 0.1; done
-grep -q '^description=Stopped .*: 无法打开读取配置文件: No such file or directory\. See velmora.err' \
+grep -q '^description=Stopped 2031-01-02 03:04: 无法打开读取配置文件: No such file or directory\. See velmora.err' \
   "$module"/module.prop || fail "description: $(grep description "$module"/module.prop)"
-[ "$(wc -l <"$work"/starts)" -eq 1 ] || fail "started $(wc -l <"$work"/starts) times"
-[ "$(wc -l <"$module"/velmora.err)" -eq 2 ] || fail "velmora.err: $(cat "$module"/velmora.err)"
-grep -Eq '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8} 读取字符串失败: ' "$module"/velmora.err ||
-  fail "velmora.err lines are not time-stamped reports"
+[ "$(wc -l <"$phone"/starts)" -eq 1 ] || fail "started $(wc -l <"$phone"/starts) times"
+[ "$(grep -c '^2031-01-02 03:04:05 ' "$module"/velmora.err)" -eq 2 ] ||
+  fail "velmora.err is not two reports in local time: $(cat "$module"/velmora.err)"
 echo "module: all checks passed"

@@ -1,0 +1,54 @@
+#!/system/bin/sh
+# shellcheck shell=sh
+# Starts velmora once, in the background, in the phone's time zone, and
+# supervises it: its reports go to velmora.err beside it, stamped with the
+# phone's local time and kept to at most two files of 500 lines; the module's
+# description says since when it runs and, when it ends, its last report.
+# Run by service.sh after boot and by action.sh to start it again.
+MODDIR=${0%/*}
+err=$MODDIR/velmora.err
+pidfile=$MODDIR/velmora.pid
+max_lines=500
+
+# Once only: a velmora started by an earlier run keeps running.
+if [ -f "$pidfile" ] && grep -q velmora "/proc/$(cat "$pidfile")/cmdline" 2>/dev/null; then
+  exit 0
+fi
+
+now() {  # the phone's local time; BusyBox's own date would print GMT
+  /system/bin/date "$@"
+}
+
+describe() {  # sets the description the root manager shows
+  text=$(printf '%s' "$1" | sed 's/[|&\\]/\\&/g')
+  sed -i "s|^description=.*|description=$text|" "$MODDIR/module.prop"
+}
+
+(
+  exec 3>&1
+  # A velmora built without Android's C library is handed the zone's rules;
+  # the zone is read once here, so a zone the phone changes to is followed at
+  # the next start (the next boot, or the action button after velmora stops).
+  if [ -x "$MODDIR/velmora-zone" ]; then
+    TZ=$("$MODDIR/velmora-zone" "$(/system/bin/getprop persist.sys.timezone)" 2>&3)
+    export TZ
+  fi
+  describe "Running since $(now '+%Y-%m-%d %H:%M'): keeps the battery near its target temperature while charging."
+  "$MODDIR/velmora" 2>&1 >/dev/null &
+  echo $! >"$pidfile"
+  wait
+) | {
+  lines=0
+  last=""
+  while IFS= read -r line; do
+    echo "$(now '+%Y-%m-%d %H:%M:%S') $line" >>"$err"
+    last=$line
+    lines=$((lines + 1))
+    if [ "$lines" -ge "$max_lines" ]; then
+      mv -f "$err" "$err.1"
+      lines=0
+    fi
+  done
+  rm -f "$pidfile"
+  describe "Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report}. See velmora.err in the module directory."
+} &

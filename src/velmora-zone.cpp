@@ -1,0 +1,15 @@
+// velmora-zone ZONE: run by the module before velmora, with ZONE the value of
+// persist.sys.timezone. Prints the TZ value to start velmora with; when the
+// zone cannot be resolved it says why on the error stream, prints "UTC0" and
+// exits with status 1.
+#include <cstdio>
+#include <string>
+
+#include "zone.h"
+
+int main(int argc, char **argv) {
+    std::string tz;
+    const bool resolved = resolve_zone(argc > 1 ? argv[1] : "", &tz);
+    printf("%s\n", tz.c_str());
+    return resolved ? 0 : 1;
+}

@@ -1,0 +1,178 @@
+#include "zone.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "nodes.h"
+
+namespace {
+
+// Header: 12 bytes of NUL-terminated version, then big-endian int32 offsets
+// of the index, the data and a third table that velmora does not use.
+constexpr size_t kVersionSize = 12;
+constexpr size_t kIndexOffsetAt = 12;
+constexpr size_t kDataOffsetAt = 16;
+constexpr size_t kHeaderSize = 24;
+// Index entry: a NUL-padded 40-byte name, then big-endian int32 start
+// (relative to the data offset), length and an unused field.
+constexpr size_t kNameSize = 40;
+constexpr size_t kEntrySize = 52;
+constexpr char kUtc[] = "UTC0";
+
+int64_t be32(const std::string &bytes, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return static_cast<int32_t>(value);
+}
+
+bool read_whole(const char *path, std::string *bytes) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char chunk[65536];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0) bytes->append(chunk, static_cast<size_t>(n));
+    close(fd);
+    return n == 0;
+}
+
+// Writes the rules whole under a temporary name, then renames it over path.
+bool write_atomically(const char *path, const char *data, size_t size) {
+    const std::string tmp = std::string(path) + ".new";
+    FILE *file = fopen(tmp.c_str(), "wbe");
+    if (file == nullptr) return false;
+    const bool written = fwrite(data, 1, size, file) == size;
+    if (fclose(file) != 0 || !written || rename(tmp.c_str(), path) != 0) {
+        const int saved = errno;
+        (void)remove(tmp.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
+void report(const std::string &what) {
+    (void)fprintf(stderr, "velmora-zone: %s; velmora runs on UTC\n", what.c_str());
+}
+
+}  // namespace
+
+const char *packed_error_text(PackedError error) {
+    switch (error) {
+        case PackedError::kNone:
+            return "no error";
+        case PackedError::kTruncatedHeader:
+            return "truncated header";
+        case PackedError::kNotTzdata:
+            return "not a packed tzdata file";
+        case PackedError::kIndexPastEnd:
+            return "index past the end";
+        case PackedError::kNoZone:
+            return "no such zone";
+        case PackedError::kBlobPastEnd:
+            return "zone's rules past the end";
+        case PackedError::kNotTzif:
+            return "zone's rules are not TZif";
+    }
+    return "unknown error";
+}
+
+std::string tzdata_version(const std::string &packed) {
+    if (packed.size() < kHeaderSize || packed.compare(0, 6, "tzdata") != 0 ||
+        packed[kVersionSize - 1] != '\0')
+        return "";
+    return packed.substr(0, strnlen(packed.data(), kVersionSize));
+}
+
+PackedError find_zone(const std::string &packed, const std::string &zone, ZoneBlob *blob) {
+    if (packed.size() < kHeaderSize) return PackedError::kTruncatedHeader;
+    if (tzdata_version(packed).empty()) return PackedError::kNotTzdata;
+    const int64_t size = static_cast<int64_t>(packed.size());
+    const int64_t index = be32(packed, kIndexOffsetAt);
+    const int64_t data = be32(packed, kDataOffsetAt);
+    if (index < static_cast<int64_t>(kHeaderSize) || data < index || data > size)
+        return PackedError::kIndexPastEnd;
+    for (int64_t at = index; at + static_cast<int64_t>(kEntrySize) <= data; at += kEntrySize) {
+        const char *name = packed.data() + at;
+        if (zone.size() != strnlen(name, kNameSize) ||
+            zone.compare(0, zone.size(), name, zone.size()))
+            continue;
+        const int64_t start = data + be32(packed, at + kNameSize);
+        const int64_t length = be32(packed, at + kNameSize + 4);
+        if (start < data || length < 0 || start + length > size) return PackedError::kBlobPastEnd;
+        if (length < 4 || packed.compare(start, 4, "TZif") != 0) return PackedError::kNotTzif;
+        blob->offset = static_cast<size_t>(start);
+        blob->length = static_cast<size_t>(length);
+        return PackedError::kNone;
+    }
+    return PackedError::kNoZone;
+}
+
+std::string gmt_offset_zone(const std::string &property) {
+    if (property.size() < 5 || property.size() > 12 || property.compare(0, 3, "GMT") != 0 ||
+        (property[3] != '+' && property[3] != '-') ||
+        property.find_first_not_of("0123456789:", 4) != std::string::npos)
+        return "";
+    std::string zone = property;
+    zone[3] = property[3] == '+' ? '-' : '+';
+    return zone;
+}
+
+bool resolve_zone(const std::string &property, std::string *tz) {
+    *tz = kUtc;
+    if (property.empty()) {
+        report("the phone names no time zone (persist.sys.timezone is empty)");
+        return false;
+    }
+    *tz = gmt_offset_zone(property);
+    if (!tz->empty()) return true;
+    *tz = kUtc;
+
+    struct Packed {
+        std::string version;
+        const char *path;
+        std::string bytes;
+    };
+    std::vector<Packed> found;
+    for (const char *path : kPackedTzdataFiles) {
+        Packed packed{"", path, ""};
+        if (read_whole(path, &packed.bytes)) {
+            packed.version = tzdata_version(packed.bytes);
+            found.push_back(std::move(packed));
+        }
+    }
+    if (found.empty()) {
+        report("no packed tzdata file on this phone");
+        return false;
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Packed &a, const Packed &b) { return a.version > b.version; });
+    std::string why;
+    for (const Packed &packed : found) {
+        ZoneBlob blob;
+        const PackedError error = find_zone(packed.bytes, property, &blob);
+        if (error == PackedError::kNone) {
+            if (!write_atomically(kZoneFile, packed.bytes.data() + blob.offset, blob.length)) {
+                report(std::string("cannot write ") + kZoneFile + ": " + strerror(errno));
+                return false;
+            }
+            char absolute[PATH_MAX];
+            if (realpath(kZoneFile, absolute) == nullptr) {
+                report(std::string("cannot find ") + kZoneFile + ": " + strerror(errno));
+                return false;
+            }
+            *tz = std::string(":") + absolute;
+            return true;
+        }
+        why += std::string(why.empty() ? "" : ", ") + packed.path + ": " + packed_error_text(error);
+    }
+    report("no rules for \"" + property + "\" (" + why + ")");
+    return false;
+}
