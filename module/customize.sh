@@ -22,6 +22,6 @@ fi
 
 set_perm_recursive "$MODPATH" 0 0 0755 0644
 set_perm "$MODPATH/velmora" 0 0 0755
-for file in service.sh start.sh velmora-zone; do
+for file in service.sh start.sh status.sh action.sh velmora-zone; do
   if [ -f "$MODPATH/$file" ]; then set_perm "$MODPATH/$file" 0 0 0755; fi
 done

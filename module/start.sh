@@ -24,7 +24,9 @@ describe() {  # sets the description the root manager shows
   sed -i "s|^description=.*|description=$text|" "$MODDIR/module.prop"
 }
 
-(
+# Detached from the caller's streams, so that whoever reads them (the Action
+# button's output) is not kept waiting for velmora to end.
+{ (
   exec 3>&1
   # A velmora built without Android's C library is handed the zone's rules;
   # the zone is read once here, so a zone the phone changes to is followed at
@@ -51,4 +53,4 @@ describe() {  # sets the description the root manager shows
   done
   rm -f "$pidfile"
   describe "Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report}. See velmora.err in the module directory."
-} &
+}; } </dev/null >/dev/null 2>&1 &

@@ -17,7 +17,8 @@ zipinfo "$work"/velmora.zip >"$work"/listing
 for entry in "-rwxr-xr-x .* META-INF/com/google/android/update-binary" \
              "-rw-r--r-- .* META-INF/com/google/android/updater-script" \
              "-rw-r--r-- .* module.prop" "-rw-r--r-- .* customize.sh" \
-             "-rwxr-xr-x .* service.sh" "-rwxr-xr-x .* start.sh" "-rwxr-xr-x .* velmora" \
+             "-rwxr-xr-x .* service.sh" "-rwxr-xr-x .* start.sh" "-rwxr-xr-x .* status.sh" \
+             "-rwxr-xr-x .* action.sh" "-rwxr-xr-x .* velmora" \
              "-rw-r--r-- .* 配置"; do
   grep -q -- "^$entry\$" "$work"/listing || fail "no '$entry' in the zip"
 done
@@ -47,7 +48,7 @@ cp "$work"/unzipped/配置 "$tree"/data/adb/modules/velmora/配置
 rm -f /dev/shm/faketime_shm_* /dev/shm/sem.faketime_sem_* 2>/dev/null || true
 
 echo "-- shellcheck"
-shellcheck "$repo"/module/service.sh "$repo"/module/customize.sh \
+shellcheck "$repo"/module/*.sh \
   "$repo"/module/META-INF/com/google/android/update-binary "$repo"/scripts/* \
   "$repo"/tools/plot-log "$repo"/tests/*.sh
 
@@ -75,53 +76,104 @@ customize arm64 >/dev/null || fail "customize.sh refused arm64"
 cmp -s "$work"/adb/modules/velmora/配置 "$work"/adb/modules_update/velmora/配置 ||
   fail "the upgrade lost the user's settings"
 
-echo "-- service.sh under BusyBox: waits for boot, starts velmora once, stamps in local time"
 if [ "$(id -u)" -ne 0 ]; then
-  echo "module: skipped the service.sh checks (chroot needs root)"
+  echo "module: skipped service.sh, status.sh and action.sh (chroot needs root)"
   exit 0
 fi
-# A phone of BusyBox alone, as the root manager's shell sees it: a bare name is
-# BusyBox's applet, Android's own tools are in /system/bin.
 phone=$work/phone-bb
 module=$phone/data/adb/modules/velmora
-mkdir -p "$module" "$phone"/bin "$phone"/system/bin "$phone"/proc "$phone"/dev
-cp /bin/busybox "$phone"/bin/
-chroot "$phone" /bin/busybox --install -s /bin
-mknod -m 666 "$phone"/dev/null c 1 3
-cp "$work"/unzipped/service.sh "$work"/unzipped/start.sh "$work"/unzipped/module.prop "$module"/
-cat >"$phone"/system/bin/getprop <<'STANDIN'
-#!/bin/sh
-[ "$1" = sys.boot_completed ] && cat /boot_completed 2>/dev/null
-STANDIN
-# Android's date in the phone's zone; BusyBox's would print GMT.
-printf '#!/bin/sh\nexec date -d "2031-01-02 03:04:05" "$@"\n' >"$phone"/system/bin/date
+"$repo"/scripts/lay-out-phone "$phone" Charging 0 busybox
+cp "$work"/unzipped/*.sh "$work"/unzipped/module.prop "$module"/
+in_phone() {  # in_phone SCRIPT: runs it in the phone, its /proc the host's in a mount namespace of its own
+  # shellcheck disable=SC2016  # expanded by the inner sh
+  unshare -m sh -c 'mount --rbind /proc "$1"/proc && exec chroot "$1" /bin/sh "$2"' sh "$phone" "$1" \
+    </dev/null 2>/dev/null
+}
 # A stand-in daemon: counts its starts, reports, waits to be released, ends.
-cat >"$module"/velmora <<'STANDIN'
+standin() {  # standin [REPORT]: the velmora that action.sh and service.sh start
+  cat >"$module"/velmora <<STANDIN
 #!/bin/sh
 echo started >>/starts
 echo "读取字符串失败: No such file or directory" >&2
 while [ ! -f /release ]; do sleep 0.05; done
-echo "无法打开读取配置文件: No such file or directory" >&2
+echo "${1:-无法打开读取配置文件: No such file or directory}" >&2
 STANDIN
-chmod +x "$phone"/system/bin/* "$module"/velmora
-in_phone() {  # in_phone SCRIPT: runs it in the phone, its /proc the host's in a mount namespace of its own
-  # shellcheck disable=SC2016  # expanded by the inner sh
-  unshare -m sh -c 'mount --rbind /proc "$1"/proc && exec chroot "$1" /bin/sh "$2"' sh "$phone" "$1" \
-    </dev/null >/dev/null 2>&1
+  chmod +x "$module"/velmora
+  rm -f "$phone"/release
 }
-in_phone /data/adb/modules/velmora/service.sh &
+wait_for() {  # wait_for COMMAND...: up to 10 s
+  for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+stopped() { grep -q '^description=Stopped' "$module"/module.prop; }
+
+echo "-- service.sh under BusyBox: waits for boot, starts velmora once, stamps in local time"
+standin
+echo 0 >"$phone"/boot_completed
+in_phone /data/adb/modules/velmora/service.sh >/dev/null &
 sleep 0.3
 [ ! -f "$phone"/starts ] || fail "started before boot completed"
 echo 1 >"$phone"/boot_completed
-for _ in $(seq 100); do [ -f "$module"/velmora.pid ] && break; sleep 0.1; done
-in_phone /data/adb/modules/velmora/service.sh  # a second run must not start another
+wait_for test -f "$module"/velmora.pid || fail "not started after boot"
+in_phone /data/adb/modules/velmora/service.sh >/dev/null  # a second run must not start another
 grep -q '^description=Running since 2031-01-02 03:04:' "$module"/module.prop ||
   fail "no running description: $(grep description "$module"/module.prop)"
 touch "$phone"/release
-for _ in $(seq 100); do grep -q '^description=Stopped' "$module"/module.prop && break; sleep 0.1; done
+wait_for stopped || fail "no stopped description"
 grep -q '^description=Stopped 2031-01-02 03:04: 无法打开读取配置文件: No such file or directory\. See velmora.err' \
   "$module"/module.prop || fail "description: $(grep description "$module"/module.prop)"
 [ "$(wc -l <"$phone"/starts)" -eq 1 ] || fail "started $(wc -l <"$phone"/starts) times"
 [ "$(grep -c '^2031-01-02 03:04:05 ' "$module"/velmora.err)" -eq 2 ] ||
   fail "velmora.err is not two reports in local time: $(cat "$module"/velmora.err)"
+
+echo "-- action.sh: starts a stopped velmora again and says how it went"
+standin
+out=$(in_phone /data/adb/modules/velmora/action.sh)
+expect() {  # expect TEXT: a line of action.sh's output
+  printf '%s\n' "$out" | grep -qF -- "$1" || fail "action.sh lacks '$1':"$'\n'"$out"
+}
+expect "velmora was not running: 2031-01-02 03:04:05 无法打开读取配置文件: No such file or directory"
+expect "velmora runs since 2031-01-02 03:04 (pid "
+expect "Battery   Charging, 37.8 °C; board 38.0 °C; screen off"
+expect "Target    39.0 °C (night window)"
+expect "Limit     3000 mA, node mode 0644"
+expect "Settings  power 27 (up to 4949 mA), night 22 to 7 h,"
+out=$(in_phone /data/adb/modules/velmora/action.sh)  # running: only looks
+printf '%s\n' "$out" | grep -q "Starting" && fail "restarted a running velmora"
+[ "$(wc -l <"$phone"/starts)" -eq 2 ] || fail "started $(wc -l <"$phone"/starts) times"
+touch "$phone"/release
+wait_for stopped || fail "no stopped description"
+standin "读取配置数据失败: Success"
+touch "$phone"/release  # the restarted velmora stops at once
+out=$(in_phone /data/adb/modules/velmora/action.sh)
+expect "It stopped again: 2031-01-02 03:04:05 读取配置数据失败: Success"
+expect "Fix 配置 in /data/adb/modules/velmora, then press Action."
+
+echo "-- status.sh: what velmora would make of the phone and its settings"
+status_of() {  # status_of KEY: its value from status.sh, run from the module directory as Magisk does
+  # shellcheck disable=SC2016  # expanded by the inner sh
+  unshare -m sh -c 'mount --rbind /proc "$1"/proc && exec chroot "$1" /bin/sh -c \
+    "cd /data/adb/modules/velmora && sh ./status.sh"' sh "$phone" 2>/dev/null | sed -n "s/^$1=//p"
+}
+settings='日志开关=1\n功率=27\n晚上=22\n早上=7\n亮屏温度=40000\n息屏温度=38000\n版本=v1\n机型=MI11\n'
+while IFS='|' read -r name text key value; do
+  printf '%b' "$text" >"$module"/配置
+  [ "$(status_of "$key")" = "$value" ] || fail "$name: $key=$(status_of "$key"), not $value"
+done <<ROWS
+valid|$settings|settings|ok
+notes kept after the eighth|${settings}notes|settings_end_byte|103
+one line with spaces|日志开关=1 功率=27 晚上=22 早上=7 亮屏温度=40000 息屏温度=38000 版本=v1 机型=MI11|power|27
+CRLF|${settings//\\n/\\r\\n}|model|MI11
+byte-order mark|\xef\xbb\xbf$settings|settings|entry 1 is not 日志开关=
+blank first line|\\n$settings|settings|entry 1 is not 日志开关=
+space before =|日志开关 =1|settings|entry 1 is not 日志开关=
+a word for a number|日志开关=on|settings|日志开关= has no number
+past int32|日志开关=1 功率=2147483648|settings|功率= is out of range
+seven entries|日志开关=1 功率=27 晚上=22 早上=7 亮屏温度=40000 息屏温度=38000 版本=v1|settings|entry 8 is not 机型=
+missing||settings|missing or empty
+screen off at 03 h, night window 22..7|$settings|target|night window
+night equal to morning|${settings/晚上=22/晚上=7}|target_C|38.0
+ROWS
+echo 120 >"$phone"/sys/class/backlight/panel0-backlight/brightness
+[ "$(status_of target)/$(status_of target_C)" = "screen on/40.0" ] || fail "screen on: $(status_of target)"
 echo "module: all checks passed"
