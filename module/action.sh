@@ -5,6 +5,7 @@
 # has stopped is started again by start.sh, as at boot, and looked at once
 # more two seconds later.
 case $0 in */*) MODDIR=${0%/*} ;; *) MODDIR=. ;; esac
+MODDIR=$(cd "$MODDIR" && pwd)  # named to the user below
 
 get() {  # get KEY: its value in the last status
   printf '%s\n' "$state" | sed -n "s/^$1=//p"
