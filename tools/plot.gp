@@ -9,7 +9,9 @@ set timefmt "%Y-%m-%d %H:%M:%S"
 set format x "%H:%M"
 set grid
 set key outside right top
-set multiplot layout 3,1
+# Fixed margins (fractions of the picture), so the three time axes line up
+# whatever the width of each panel's labels and key.
+set multiplot layout 3,1 margins 0.07, 0.78, 0.05, 0.96 spacing 0, 0.07
 ifrun(r, v) = strcol(1) eq r ? v : NaN
 
 set title "temperature"
