@@ -3,25 +3,17 @@
 // for the log to the drawn charts. The bridge answers from memory, so the
 // time is the page's alone, not a root shell's.
 //   node bench/page.mjs WEBROOT [runs]
-import {chromium} from 'playwright-core';
-
+import {launch, openPage} from '../tools/page-browser.mjs';
 import {logLines} from '../tools/sample-log.mjs';
 
 const [webroot, runs = '10'] = process.argv.slice(2);
 const log = logLines(8640);
 const status = 'running=yes\nsettings=ok\nsettings_end_byte=0\nlog_switch=1\npower=27\nnight=22\n' +
   'morning=7\non_temp_mC=40000\noff_temp_mC=38000\nversion=v1\nmodel=phone\nlog=on\n';
-const browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: ['--no-sandbox',
-  '--disable-gpu', '--disable-background-networking', '--disable-component-update']});
-const page = await browser.newPage({viewport: {width: 760, height: 1500}});
-await page.exposeFunction('phoneExec', (cmd) =>
+const browser = await launch();
+const page = await openPage(browser, webroot, async (cmd) =>
   ({errno: 0, stdout: cmd.startsWith('tail -n') ? log : cmd.includes('status.sh') ? status : '',
     stderr: ''}));
-await page.addInitScript(() => {
-  window.ksu = {exec: (cmd, options, callback) => window.phoneExec(cmd)
-      .then((r) => window[callback](r.errno, r.stdout, r.stderr))};
-});
-await page.goto(`file://${webroot}/index.html`);
 await page.waitForFunction(() => document.getElementById('charts').dataset.points === '8640');
 const times = [];
 for (let i = 0; i < Number(runs); ++i) {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -67,68 +68,62 @@ struct Run {
     exit(1);
 }
 
-void usage() {
-    fprintf(stderr,
-            "usage: velmora-sim [--out DIR] [--velmora PATH] [--faketime-library PATH]\n"
-            "  [--speed X] [--minutes MIN] [--ambient C] [--start-soc PCT] [--start 'YYYY-MM-DD "
-            "hh:mm:ss']\n"
-            "  [--screen-on-min MIN] [--screen-load W] [--efficiency ETA] [--charger-max A]\n"
-            "  [--power N] [--night H] [--morning H] [--on-temp mC] [--off-temp mC] [--log 0|1]\n");
-    exit(2);
+// Seconds since the epoch of "YYYY-MM-DD hh:mm:ss" read as UTC; false when
+// the text is not one.
+bool parse_utc(const std::string &text, time_t *utc) {
+    struct tm tm = {};
+    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
+    if (end == nullptr || *end != '\0') return false;
+    *utc = timegm(&tm);
+    return true;
 }
 
 Options parse(int argc, char **argv) {
     Options o;
-    const struct {
-        const char *name;
-        std::string *text;
-        double *number;
-        int *integer;
-    } options[] = {
-        {"--out", &o.out, nullptr, nullptr},
-        {"--velmora", &o.velmora, nullptr, nullptr},
-        {"--faketime-library", &o.faketime_library, nullptr, nullptr},
-        {"--start", &o.start, nullptr, nullptr},
-        {"--speed", nullptr, &o.speed, nullptr},
-        {"--minutes", nullptr, &o.minutes, nullptr},
-        {"--ambient", nullptr, &o.phone.ambient_C, nullptr},
-        {"--start-soc", nullptr, &o.start_soc_pct, nullptr},
-        {"--screen-on-min", nullptr, &o.screen_on_min, nullptr},
-        {"--screen-load", nullptr, &o.phone.screen_load_W, nullptr},
-        {"--efficiency", nullptr, &o.phone.efficiency, nullptr},
-        {"--charger-max", nullptr, &o.phone.charger_max_A, nullptr},
-        {"--power", nullptr, nullptr, &o.power},
-        {"--night", nullptr, nullptr, &o.night},
-        {"--morning", nullptr, nullptr, &o.morning},
-        {"--on-temp", nullptr, nullptr, &o.on_temp_mC},
-        {"--off-temp", nullptr, nullptr, &o.off_temp_mC},
-        {"--log", nullptr, nullptr, &o.dlog},
-    };
-    for (int i = 1; i < argc; i += 2) {
-        const auto *match =
-            std::find_if(std::begin(options), std::end(options),
-                         [&](const auto &opt) { return argv[i] == std::string(opt.name); });
-        if (match == std::end(options) || i + 1 >= argc) usage();
-        const char *value = argv[i + 1];
-        char *end = nullptr;
-        if (match->text != nullptr) {
-            *match->text = value;
-        } else if (match->number != nullptr) {
-            *match->number = strtod(value, &end);
-        } else {
-            *match->integer = static_cast<int>(strtol(value, &end, 10));
-        }
-        if (end != nullptr && (end == value || *end != '\0')) usage();
+    CLI::App app{
+        "Charges a modelled phone twice, under the real velmora and with no regulator, and "
+        "compares them.",
+        "velmora-sim"};
+    app.option_defaults()->always_capture_default();
+    app.add_option("--out", o.out, "directory for the summary, charge.csv and velmora's PID_log");
+    app.add_option("--velmora", o.velmora, "the velmora binary to run")->check(CLI::ExistingFile);
+    app.add_option("--faketime-library", o.faketime_library, "libfaketime.so.1, preloaded")
+        ->check(CLI::ExistingFile);
+    app.add_option("--start", o.start, "the clock at the start, 'YYYY-MM-DD hh:mm:ss' UTC")
+        ->check([](const std::string &text) {
+            time_t utc = 0;
+            return parse_utc(text, &utc) ? "" : "not YYYY-MM-DD hh:mm:ss";
+        });
+    app.add_option("--speed", o.speed, "times faster than real time")
+        ->check(CLI::Range(1.0, 10000.0));
+    app.add_option("--minutes", o.minutes, "simulated minutes at most, min")
+        ->check(CLI::Range(1.0, kMaxCharge_s / 60));
+    app.add_option("--ambient", o.phone.ambient_C, "air temperature, °C")
+        ->check(CLI::Range(-20.0, 60.0));
+    app.add_option("--start-soc", o.start_soc_pct, "charge at the start, %")
+        ->check(CLI::Range(0.0, 100.0));
+    app.add_option("--screen-on-min", o.screen_on_min,
+                   "the screen is on for the first minutes, min")
+        ->check(CLI::Range(0.0, kMaxCharge_s / 60));
+    app.add_option("--screen-load", o.phone.screen_load_W, "power the screen adds, W")
+        ->check(CLI::Range(0.0, 20.0));
+    app.add_option("--efficiency", o.phone.efficiency,
+                   "charger efficiency: 0.91 a buck converter, 0.97 a charge pump")
+        ->check(CLI::Range(0.5, 1.0));
+    app.add_option("--charger-max", o.phone.charger_max_A, "the charger's own limit, A")
+        ->check(CLI::Range(0.1, 20.0));
+    app.add_option("--power", o.power, "velmora's 功率: the limit is 1833 uA x power x drive");
+    app.add_option("--night", o.night, "velmora's 晚上: the night window opens, hour 0..23");
+    app.add_option("--morning", o.morning, "velmora's 早上: the night window closes, hour 0..23");
+    app.add_option("--on-temp", o.on_temp_mC, "velmora's 亮屏温度: target, screen on, m°C");
+    app.add_option("--off-temp", o.off_temp_mC, "velmora's 息屏温度: target, screen off, m°C");
+    app.add_option("--log", o.dlog, "velmora's 日志开关: 1 writes PID_log");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        exit(app.exit(error));
     }
-    if (o.speed < 1 || o.minutes <= 0 || o.phone.efficiency <= 0 || o.phone.efficiency > 1) usage();
     return o;
-}
-
-// Seconds since the epoch of "YYYY-MM-DD hh:mm:ss" read as UTC.
-time_t parse_utc(const std::string &text) {
-    struct tm tm = {};
-    if (strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm) == nullptr) usage();
-    return timegm(&tm);
 }
 
 std::string clock_at(time_t start, double t_s) {
@@ -324,7 +319,8 @@ void write_csv(const std::string &path, time_t start, const std::vector<const Ru
 
 int main(int argc, char **argv) {
     const Options o = parse(argc, argv);
-    const time_t start = parse_utc(o.start);
+    time_t start = 0;
+    parse_utc(o.start, &start);  // checked with the options
     mkdir(o.out.c_str(), 0755);
     fprintf(stderr, "charging under velmora at %gx speed ...\n", o.speed);
     std::string root;

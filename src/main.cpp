@@ -10,6 +10,7 @@
 #include "debug_log.h"
 #include "nodes.h"
 #include "regulator.h"
+#include "scan.h"
 #include "state.h"
 
 ControllerState g_state;

@@ -1,9 +1,8 @@
 #include "debug_log.h"
 
-#include <algorithm>
 #include <string>
 
-#include "device_tree.h"
+#include "phone.h"
 
 namespace {
 
@@ -36,37 +35,12 @@ TEST_F(DebugLog, GoldenLine) {
               "目标电流=1435mA,当前电流=1500mA,电量=50,积分值=1,微分值=-2,高通,老机型,MI11,v2.1\n");
 }
 
-TEST_F(DebugLog, AppendsAfterExistingContent) {
-    put(kLogFile, "earlier line\n");
+// Read for the line itself: INT32_MIN uA shows as 2147483 mA; unreadable, 0.
+TEST_F(DebugLog, CurrentAndCapacity) {
+    put(kCurrentNowNode, "-2147483648\n");
+    put(kCapacityNode, "garbage\n");
     debug();
-    debug();
-    const std::string log = slurp(kLogFile);
-    EXPECT_EQ(log.rfind("earlier line\n2026-06-01 22:00:10,", 0), 0u);
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
-}
-
-TEST_F(DebugLog, CurrentAndCapacityTable) {
-    const struct {
-        const char *current_now;  // uA; nullptr: no node
-        const char *capacity;
-        const char *fields;
-    } cases[] = {
-        {"-1500\n", "50\n", "当前电流=1mA,电量=50,"},
-        {"-999\n", "50\n", "当前电流=0mA,电量=50,"},
-        {"2500\n", "50\n", "当前电流=-2mA,电量=50,"},  // discharging shows negative
-        {"-2147483648\n", "100\n", "当前电流=2147483mA,电量=100,"},
-        {nullptr, "garbage\n", "当前电流=0mA,电量=0,"},
-    };
-    for (const auto &c : cases) {
-        fs::remove(kLogFile);
-        fs::remove(kCurrentNowNode);
-        if (c.current_now != nullptr) put(kCurrentNowNode, c.current_now);
-        put(kCapacityNode, c.capacity);
-        testing::internal::CaptureStderr();
-        debug();
-        testing::internal::GetCapturedStderr();
-        EXPECT_NE(slurp(kLogFile).find(c.fields), std::string::npos) << slurp(kLogFile);
-    }
+    EXPECT_NE(slurp(kLogFile).find(",当前电流=2147483mA,电量=0,"), std::string::npos);
 }
 
 TEST_F(DebugLog, UnopenableLogIsReportedAndSkipped) {

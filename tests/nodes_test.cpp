@@ -1,88 +1,46 @@
 #include <climits>
 #include <string>
 
-#include "device_tree.h"
+#include "phone.h"
 
 namespace {
 
 using Nodes = InTree;
 
-struct IntCase {
-    const char *name;
-    const char *content;  // nullptr: no node
-    int32_t value;
-    const char *report;  // what the error stream starts with, "" for nothing
-};
-
-TEST_F(Nodes, ReadIntTable) {
+// Each node's content read both ways: read_int's value and report, then
+// read_char's token and report (what the error stream starts with).
+TEST_F(Nodes, ReadersTable) {
     const std::string big(100000, '7');
-    const IntCase cases[] = {
-        {"plain", "42\n", 42, ""},
-        {"leading spaces", "   42\n", 42, ""},
-        {"negative", "-1500\n", -1500, ""},
-        {"plus sign", "+7", 7, ""},
-        {"no line feed", "355", 355, ""},
-        {"CRLF", "390\r\n", 390, ""},
-        {"trailing garbage", "12abc", 12, ""},
-        {"int32 max", "2147483647\n", INT32_MAX, ""},
-        {"int32 min", "-2147483648\n", INT32_MIN, ""},
-        {"just past max", "2147483648\n", 0, "读取传感器数据失败: Numerical result out of range\n"},
-        {"just past min", "-2147483649\n", 0,
-         "读取传感器数据失败: Numerical result out of range\n"},
-        {"oversized number", big.c_str(), 0, "读取传感器数据失败: Numerical result out of range\n"},
-        {"leading garbage", "x42\n", 0, "读取传感器数据失败: "},
-        {"letters", "abc\n", 0, "读取传感器数据失败: "},
-        {"lone sign", "-\n", 0, "读取传感器数据失败: "},
-        {"empty", "", 0, "读取传感器数据失败: "},
-        {"missing", nullptr, 0, "读取字符串失败: No such file or directory"},
+    const char *range = "读取传感器数据失败: Numerical result out of range\n";
+    const struct {
+        const char *name, *content;  // nullptr: no node
+        int32_t value;
+        const char *int_report;
+        std::string token;
+        const char *char_report;
+    } cases[] = {
+        {"plain", "42\n", 42, "", "42", ""},
+        {"negative, CRLF", "-1500\r\n", -1500, "", "-1500", ""},
+        {"trailing garbage", "12abc", 12, "", "12abc", ""},
+        {"int32 max", "2147483647\n", INT32_MAX, "", "2147483647", ""},
+        {"just past max", "2147483648\n", 0, range, "2147483648", ""},
+        {"oversized, a word cut to 23 bytes", big.c_str(), 0, range, big.substr(0, 23), ""},
+        {"first word only", " Not charging\n", 0, "读取传感器数据失败: ", "Not", ""},
+        {"empty", "", 0, "读取传感器数据失败: ", "0", "读取数据失败: "},
+        {"missing", nullptr, 0, "读取字符串失败: No such file or directory", "0",
+         "无法打开输入文件: No such file or directory"},
     };
-    for (const IntCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove("node");
         if (c.content != nullptr) put("node", c.content);
         testing::internal::CaptureStderr();
         EXPECT_EQ(read_int("node"), c.value);
-        EXPECT_EQ(testing::internal::GetCapturedStderr().rfind(c.report, 0), 0u);
-    }
-}
-
-struct CharCase {
-    const char *name;
-    const char *content;  // nullptr: no node
-    std::string token;
-    const char *report;
-};
-
-TEST_F(Nodes, ReadCharTable) {
-    const CharCase cases[] = {
-        {"charging", "Charging\n", "Charging", ""},
-        {"first word only", "Not charging\n", "Not", ""},
-        {"leading spaces", "  Full\n", "Full", ""},
-        {"CRLF", "Charging\r\n", "Charging", ""},
-        {"long word cut to 23 bytes", "ABCDEFGHIJKLMNOPQRSTUVWXYZ\n", "ABCDEFGHIJKLMNOPQRSTUVW",
-         ""},
-        {"empty", "", "0", "读取数据失败: "},
-        {"only whitespace", " \n\t\n", "0", "读取数据失败: "},
-        {"missing", nullptr, "0", "无法打开输入文件: No such file or directory"},
-    };
-    for (const CharCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        fs::remove("node");
-        if (c.content != nullptr) put("node", c.content);
+        EXPECT_EQ(testing::internal::GetCapturedStderr().rfind(c.int_report, 0), 0u);
         testing::internal::CaptureStderr();
         EXPECT_EQ(read_char("node"), c.token);
-        EXPECT_EQ(testing::internal::GetCapturedStderr().rfind(c.report, 0), 0u);
+        EXPECT_EQ(testing::internal::GetCapturedStderr().rfind(c.char_report, 0), 0u);
     }
-}
-
-TEST_F(Nodes, WordCutKeepsWholeCharacters) {
-    char out[8];
-    ScanInput in;
-    put("node", "型号型号型号\n");  // 3-byte characters; 7 bytes fit two of them
-    ASSERT_TRUE(scan_open(in, "node"));
-    ASSERT_TRUE(scan_word(in, out, sizeof out));
-    scan_close(in);
-    EXPECT_STREQ(out, "型号");
 }
 
 struct ProbeCase {
@@ -133,9 +91,9 @@ TEST_F(Nodes, ChargeNodeWriteAndLock) {
     const int aimFile = open_charge_node(kOldChargeNode);
     ASSERT_GE(aimFile, 0);
     EXPECT_EQ(mode_of(kOldChargeNode), 0744u);
-    write_aim_current(aimFile, -1500);
-    EXPECT_EQ(slurp(kOldChargeNode), "-1500\n");       // truncated, not overwritten in place
-    EXPECT_EQ(read_back_current(kOldChargeNode), -1);  // toward zero
+    write_aim_current(aimFile, INT32_MIN);
+    EXPECT_EQ(slurp(kOldChargeNode), "-2147483648\n");       // truncated, not overwritten in place
+    EXPECT_EQ(read_back_current(kOldChargeNode), -2147483);  // toward zero
     EXPECT_EQ(mode_of(kOldChargeNode), 0444u);
     put(kOldChargeNode, "999\n");
     EXPECT_EQ(read_back_current(kOldChargeNode), 0);
@@ -144,14 +102,6 @@ TEST_F(Nodes, ChargeNodeWriteAndLock) {
 TEST_F(Nodes, MissingChargeNodeIsNotCreated) {
     EXPECT_LT(open_charge_node(kNewChargeNode), 0);
     EXPECT_FALSE(fs::exists(kNewChargeNode));
-}
-
-TEST(PutInt, Table) {
-    const int32_t values[] = {0, 7, -7, 45825, INT32_MAX, INT32_MIN};
-    for (int32_t v : values) {
-        char out[12];
-        EXPECT_EQ(std::string(out, put_int(out, v)), std::to_string(v));
-    }
 }
 
 }  // namespace

@@ -14,3 +14,9 @@ lines=$(wc -l <"$out/PID_log")
 "$tools/plot-log" "$out/PID_log" "$out/log.png"
 [ "$(($(wc -l <"$out/log.csv") - 1))" -eq "$lines" ]
 [ -s "$out/log.png" ]
+# A malformed or out-of-range option is named in the error.
+for args in "--speed abc" "--ambient" "--efficiency 2" "--start 2026-13-01"; do
+  # shellcheck disable=SC2086  # the words are the options
+  if "$sim" $args 2>"$out/error"; then exit 1; fi
+  grep -q -- "^${args%% *}: " "$out/error"
+done

@@ -1,0 +1,176 @@
+// The tests' phone: a device tree in a temporary directory, written in the
+// kernel's units, and the real velmora binary run on it with its clock sped
+// up 100 times by libfaketime, so a 10-second pause takes 0.1 s.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "launch.h"
+#include "nodes.h"
+#include "state.h"
+
+namespace fs = std::filesystem;
+
+// Replaces the file whole (a temporary file, then rename), as a kernel node
+// never shows a half-written value to a running velmora.
+inline void put(const fs::path &path, const std::string &content) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    fs::path tmp = path;
+    tmp += ".new";
+    std::ofstream(tmp, std::ios::binary | std::ios::trunc) << content;
+    fs::rename(tmp, path);
+}
+
+inline std::string slurp(const fs::path &path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+inline std::string settings(int dlog, int power, int night, int morning, int on_mC, int off_mC,
+                            const std::string &version = "v1", const std::string &model = "demo") {
+    using std::to_string;
+    return "日志开关=" + to_string(dlog) + "\n功率=" + to_string(power) +
+           "\n晚上=" + to_string(night) + "\n早上=" + to_string(morning) +
+           "\n亮屏温度=" + to_string(on_mC) + "\n息屏温度=" + to_string(off_mC) +
+           "\n版本=" + version + "\n机型=" + model + "\n";
+}
+
+// A Qualcomm phone of the older generation, charging at 35.0 °C with the
+// screen off, the board at 36.000 °C and the log off.
+inline void lay_out_phone(const fs::path &root) {
+    put(root / kStatusNode, "Charging\n");
+    put(root / kBatteryTempNode, "350\n");      // tenths of a °C
+    put(root / kBoardTempNode, "36000\n");      // m°C
+    put(root / kQualcommBacklightNode, "0\n");  // screen off
+    put(root / kOldChargeNode, "3000000\n");    // uA
+    put(root / kCurrentNowNode, "-1500000\n");  // uA, negative while charging
+    put(root / kCapacityNode, "50\n");          // %
+    put(root / kSettingsFile, settings(0, 27, 22, 7, 40000, 38000));
+}
+
+inline mode_t mode_of(const fs::path &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// Android's packed tzdata of the given version: each entry names a zone and
+// the host's zone (Debian's tzdata) whose rules it holds.
+struct PackedZone {
+    std::string name, host_zone;
+};
+inline std::string packed_tzdata(const std::string &version, const std::vector<PackedZone> &zones) {
+    const auto be32 = [](size_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    };
+    std::string index, data;
+    for (const PackedZone &zone : zones) {
+        const std::string rules = slurp("/usr/share/zoneinfo/" + zone.host_zone);
+        index += zone.name + std::string(40 - zone.name.size(), '\0') + be32(data.size()) +
+                 be32(rules.size()) + be32(0);
+        data += rules;
+    }
+    const size_t header = 24;
+    return version + std::string(12 - version.size(), '\0') + be32(header) +
+           be32(header + index.size()) + be32(header + index.size() + data.size()) + index + data;
+}
+
+// The local time of an instant under TZ=tz, "YYYY-MM-DD hh:mm:ss".
+inline std::string local_time(const std::string &tz, time_t instant) {
+    setenv("TZ", tz.c_str(), 1);
+    tzset();
+    struct tm broken;
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", localtime_r(&instant, &broken));
+    unsetenv("TZ");
+    tzset();
+    return text;
+}
+
+inline std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Polls for up to 20 s: generous for a loaded machine; a pass takes far less.
+inline bool wait_until(const std::function<bool()> &done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (bool late = false; !late; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+        late = std::chrono::steady_clock::now() > deadline;  // done() is asked once more, then
+        if (done()) return true;
+    }
+    return false;
+}
+
+// Runs each test in a fresh temporary directory that is also the working
+// directory, where the host build's paths lead, with a fresh state.
+class InTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/velmora-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        root_ = name;
+        fs::current_path(root_);
+        g_state = ControllerState{};
+    }
+    void TearDown() override {
+        fs::current_path("/");
+        fs::remove_all(root_);
+    }
+    fs::path root_;
+};
+
+// The real velmora on the phone in the tree, the log off.
+class Velmora : public InTree {
+protected:
+    void SetUp() override {
+        InTree::SetUp();
+        lay_out_phone(root_);
+    }
+    // Starts velmora with the faked clock at start ("YYYY-MM-DD hh:mm:ss", UTC).
+    pid_t start(const std::string &at) {
+        return launch_velmora(VELMORA_BINARY, FAKETIME_LIBRARY, root_, root_ / "stderr", at, 100);
+    }
+    // Waits for velmora to end by itself: its exit status, or -1 when it did not.
+    int exit_status(pid_t pid) {
+        int status = -1;
+        const bool ended = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+        if (!ended) end_velmora(pid);
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Ends a velmora that should still be running; one that has ended by
+    // itself (a crash, a sanitizer's report) fails the test.
+    void stop(pid_t pid) {
+        int status = 0;
+        EXPECT_NE(waitpid(pid, &status, WNOHANG), pid) << "velmora ended by itself: " << status;
+        end_velmora(pid);
+    }
+    std::string errors() { return slurp("stderr"); }
+    std::vector<std::string> log() { return lines_of(slurp(kLogFile)); }
+    bool wait_for_lines(size_t count) {
+        return wait_until([&] { return log().size() >= count; });
+    }
+    // Waits for a whole new limit: the node is truncated just before each write.
+    bool wait_for_write(const std::string &before) {
+        return wait_until([&] {
+            const std::string now = slurp(kOldChargeNode);
+            return now != before && !now.empty() && now.back() == '\n';
+        });
+    }
+    void log_on() { put(kSettingsFile, settings(1, 27, 22, 7, 40000, 38000)); }
+};
