@@ -100,13 +100,6 @@ inline std::string local_time(const std::string &tz, time_t instant) {
     return text;
 }
 
-inline std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // Polls for up to 20 s: generous for a loaded machine; a pass takes far less.
 inline bool wait_until(const std::function<bool()> &done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -117,8 +110,8 @@ inline bool wait_until(const std::function<bool()> &done) {
     return false;
 }
 
-// Runs each test in a fresh temporary directory that is also the working
-// directory, where the host build's paths lead, with a fresh state.
+// Runs each test in a fresh phone tree in a temporary directory that is also
+// the working directory, where the host build's paths lead, with a fresh state.
 class InTree : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -126,6 +119,7 @@ protected:
         ASSERT_NE(mkdtemp(name), nullptr);
         root_ = name;
         fs::current_path(root_);
+        lay_out_phone(root_);
         g_state = ControllerState{};
     }
     void TearDown() override {
@@ -135,13 +129,9 @@ protected:
     fs::path root_;
 };
 
-// The real velmora on the phone in the tree, the log off.
+// The real velmora on the phone in the tree.
 class Velmora : public InTree {
 protected:
-    void SetUp() override {
-        InTree::SetUp();
-        lay_out_phone(root_);
-    }
     // Starts velmora with the faked clock at start ("YYYY-MM-DD hh:mm:ss", UTC).
     pid_t start(const std::string &at) {
         return launch_velmora(VELMORA_BINARY, FAKETIME_LIBRARY, root_, root_ / "stderr", at, 100);
@@ -161,7 +151,12 @@ protected:
         end_velmora(pid);
     }
     std::string errors() { return slurp("stderr"); }
-    std::vector<std::string> log() { return lines_of(slurp(kLogFile)); }
+    std::vector<std::string> log() {
+        std::vector<std::string> lines;
+        std::istringstream in(slurp(kLogFile));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
     bool wait_for_lines(size_t count) {
         return wait_until([&] { return log().size() >= count; });
     }

@@ -32,12 +32,8 @@ before(async () => {
   await page.waitForFunction(() => document.forms.settings.elements.power.value !== '');
 });
 
-after(async () => {
-  await browser?.close();
-  if (phone) fs.rmSync(phone, {recursive: true, force: true});
-});
+after(async () => (await browser?.close(), phone && fs.rmSync(phone, {recursive: true, force: true})));
 
-const notes = () => read('配置').slice(read('配置').indexOf('\n\nvelmora 读取'));
 const defaults = {power: '27', night: '22', morning: '7', on_temp: '40', off_temp: '38',
   version: 'v1', model: 'phone'};
 
@@ -64,7 +60,7 @@ test('draws the last 24 hours of the log and switches and clears it', {skip}, as
 });
 
 test('saves what velmora reads, and refuses or stores literally what is hostile', {skip}, async () => {
-  const kept = notes();
+  const kept = read('配置').slice(read('配置').indexOf('\n\nvelmora 读取'));
   assert.match(kept, /velmora reads the eight lines above/);
   const rows = [
     // name, fields, what the file then holds (null: refused, the file unchanged)
@@ -72,13 +68,10 @@ test('saves what velmora reads, and refuses or stores literally what is hostile'
     ['quotes and $(...)', {model: `a'b"$(reboot)`}, {机型: `a'b"$(reboot)`}],
     ['backticks', {version: '`touch${IFS}/pwned`'}, {版本: '`touch${IFS}/pwned`'}],
     ['hour 25 is a warning', {night: '25'}, {晚上: '25'}],
-    ['int32 minimum', {power: '-2147483648'}, {功率: '-2147483648'}],
     ['power past int32', {power: '2147483648'}, null],
     ['temperature past int32', {on_temp: '2147484'}, null],
     ['a tab in a word', {model: 'a\tb'}, null],
-    ['a space in a word', {version: 'v 1'}, null],
     ['40-byte UTF-8 model', {model: `${'型'.repeat(13)}a`}, null],
-    ['a word for a number', {morning: 'seven'}, null],
   ];
   const node = path.join(phone, 'sys/class/power_supply/battery/constant_charge_current_max');
   for (const [name, fields, stored] of rows) {
