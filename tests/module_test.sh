@@ -20,6 +20,7 @@ for entry in "x META-INF/com/google/android/update-binary" "- META-INF/com/googl
   grep -q -- "^$mode .* ${entry#* }\$" "$work"/listing || fail "no '$entry' in the zip"
 done
 unzip -q "$work"/velmora.zip -d "$work"/unzipped
+! grep -rqE 'https?://' "$work"/unzipped/webroot || fail "the page names another host"
 [ "$(cat "$work"/unzipped/META-INF/com/google/android/updater-script)" = "#MAGISK" ] || fail "updater-script"
 [ "$(grep -Ec '^(id=velmora|name=velmora|version=v[0-9]+\.[0-9]+\.[0-9]+|versionCode=[0-9]+|author=.+|description=.+)$' \
   "$work"/unzipped/module.prop)" -eq 6 ] || fail "module.prop: $(cat "$work"/unzipped/module.prop)"

@@ -27,8 +27,7 @@ namespace fs = std::filesystem;
 // never shows a half-written value to a running velmora.
 inline void put(const fs::path &path, const std::string &content) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    fs::path tmp = path;
-    tmp += ".new";
+    const fs::path tmp = fs::path(path) += ".new";
     std::ofstream(tmp, std::ios::binary | std::ios::trunc) << content;
     fs::rename(tmp, path);
 }
