@@ -28,6 +28,7 @@ TEST_F(Velmora, FatalEndingsReportAndExitZero) {
         EXPECT_EQ(exit_status(pid), 0);
         EXPECT_EQ(errors(), c.report);
         EXPECT_FALSE(fs::exists(c.removed));
+        EXPECT_FALSE(fs::exists(kLogFile));  // no cycle logged with the switch at 2
     }
 }
 

@@ -48,7 +48,7 @@ inline std::string settings(int dlog, int power, int night, int morning, int on_
 }
 
 // A Qualcomm phone of the older generation, charging at 35.0 °C with the
-// screen off, the board at 36.000 °C and the log off.
+// screen off, the board at 36.000 °C and the log off (a switch other than 1).
 inline void lay_out_phone(const fs::path &root) {
     put(root / kStatusNode, "Charging\n");
     put(root / kBatteryTempNode, "350\n");      // tenths of a °C
@@ -57,7 +57,7 @@ inline void lay_out_phone(const fs::path &root) {
     put(root / kOldChargeNode, "3000000\n");    // uA
     put(root / kCurrentNowNode, "-1500000\n");  // uA, negative while charging
     put(root / kCapacityNode, "50\n");          // %
-    put(root / kSettingsFile, settings(0, 27, 22, 7, 40000, 38000));
+    put(root / kSettingsFile, settings(2, 27, 22, 7, 40000, 38000));
 }
 
 inline mode_t mode_of(const fs::path &path) {

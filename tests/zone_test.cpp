@@ -20,7 +20,6 @@ std::string with_int(std::string packed, size_t at, uint32_t value) {
 TEST_F(Zone, FindZoneTable) {
     const std::string good =
         packed_tzdata("tzdata2024a", {{"Asia/Kolkata", "Asia/Kolkata"}, {kName40, "UTC"}});
-    const size_t second_entry = 24 + 52;
     const struct {
         const char *name;
         std::string packed, zone;
@@ -35,7 +34,7 @@ TEST_F(Zone, FindZoneTable) {
         {"index past the end", with_int(good, 12, 0x7fffffff), kName40, PackedError::kIndexPastEnd},
         {"data past the end", with_int(good, 16, 0x7fffffff), kName40, PackedError::kIndexPastEnd},
         {"truncated rules", good.substr(0, good.size() - 1), kName40, PackedError::kBlobPastEnd},
-        {"rules not TZif", with_int(good, second_entry + 44, 3), kName40, PackedError::kNotTzif},
+        {"rules not TZif", with_int(good, 24 + 52 + 44, 3), kName40, PackedError::kNotTzif},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
