@@ -11,7 +11,7 @@ pidfile=$MODDIR/velmora.pid
 max_lines=500
 
 # Once only: a velmora started by an earlier run keeps running.
-if [ -f "$pidfile" ] && grep -q velmora "/proc/$(cat "$pidfile")/cmdline" 2>/dev/null; then
+if sh "$MODDIR/status.sh" | grep -qx running=yes; then
   exit 0
 fi
 

@@ -131,9 +131,11 @@ bool resolve_zone(const std::string &property, std::string *tz) {
         report("the phone names no time zone (persist.sys.timezone is empty)");
         return false;
     }
-    *tz = gmt_offset_zone(property);
-    if (!tz->empty()) return true;
-    *tz = kUtc;
+    const std::string gmt = gmt_offset_zone(property);
+    if (!gmt.empty()) {
+        *tz = gmt;
+        return true;
+    }
 
     struct Packed {
         std::string version;

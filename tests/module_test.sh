@@ -53,10 +53,8 @@ phone=$work/phone
 module=$phone/data/adb/modules/velmora
 "$repo"/scripts/lay-out-phone "$phone" Charging 0 busybox
 cp "$work"/unzipped/*.sh "$work"/unzipped/module.prop "$module"/
-in_phone() {  # in_phone COMMAND: BusyBox sh runs it in the phone, with the host's /proc bound there
-  # shellcheck disable=SC2016  # expanded by the inner sh
-  unshare -m sh -c 'mount --rbind /proc "$1"/proc && exec chroot "$1" /bin/sh -c "$2"' sh "$phone" \
-    "cd /data/adb/modules/velmora && $1" </dev/null 2>/dev/null
+in_phone() {  # in_phone COMMAND: runs it in the phone's module directory
+  "$repo"/scripts/in-phone "$phone" "cd /data/adb/modules/velmora && $1" </dev/null 2>/dev/null
 }
 standin() {  # standin [REPORT]: a velmora that counts its starts, reports, waits for /release, ends
   printf '#!/bin/sh\necho started >>/starts\necho "读取字符串失败: No such file or directory" >&2

@@ -64,8 +64,8 @@ TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
     }
     const time_t started = time(nullptr);
     for (Phone &phone : phones) {
-        run("chroot " + phone.root.string() + " /bin/sh /" + (kModule / "service.sh").string() +
-            " </dev/null >/dev/null 2>&1");
+        run(VELMORA_SOURCE_DIR "/scripts/in-phone " + phone.root.string() + " 'sh /" +
+            (kModule / "service.sh").string() + "' </dev/null >/dev/null 2>&1");
     }
     for (Phone &phone : phones) {
         SCOPED_TRACE(phone.zone);

@@ -17,8 +17,7 @@ let phone, module, browser, page;
 const read = (file) => fs.readFileSync(path.join(module, file), 'utf8');
 
 // The root shell of the manager, in the phone: what ksu.exec answers.
-const inPhone = (cmd) => new Promise((resolve) => execFile('unshare', ['-m', 'sh', '-c',
-  'mount --rbind /proc "$1"/proc && exec chroot "$1" /bin/sh -c "$2"', 'sh', phone, cmd],
+const inPhone = (cmd) => new Promise((resolve) => execFile(`${VELMORA_SOURCE_DIR}/scripts/in-phone`, [phone, cmd],
 {maxBuffer: 1 << 26}, (error, stdout, stderr) => resolve({errno: error ? error.code : 0, stdout, stderr})));
 
 before(async () => {
