@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The root-manager module: the zip's layout and module.prop, clean shell
-# scripts, customize.sh against a stub installer, and (as root) service.sh,
-# action.sh and status.sh run by BusyBox in a chroot of a phone tree.
+# The root-manager module: the zip's layout, bytes and module.prop, update.json,
+# clean shell scripts, both ways the managers unpack it with customize.sh
+# against a stub installer, and (as root) update-binary, service.sh, action.sh
+# and status.sh run by BusyBox in a chroot of a phone tree.
 #   tests/module_test.sh VELMORA
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +15,8 @@ echo "-- zip layout, modes and module.prop; shellcheck"
 zipinfo "$work"/velmora.zip >"$work"/listing
 for entry in "x META-INF/com/google/android/update-binary" "- META-INF/com/google/android/updater-script" \
              "- module.prop" "- customize.sh" "x service.sh" "x start.sh" "x status.sh" "x action.sh" \
-             "x velmora" "- 配置" "- webroot/index.html" "- webroot/vendor/uPlot.iife.min.js"; do
+             "x velmora" "- 配置" "- webroot/index.html" "- webroot/vendor/uPlot.iife.min.js" "- LICENSE" \
+             "- icons/webui.png" "- icons/action.png"; do
   mode=-rw-r--r--
   [ "${entry%% *}" = x ] && mode=-rwxr-xr-x
   grep -q -- "^$mode .* ${entry#* }\$" "$work"/listing || fail "no '$entry' in the zip"
@@ -22,12 +24,39 @@ done
 unzip -q "$work"/velmora.zip -d "$work"/unzipped
 ! grep -rqE 'https?://' "$work"/unzipped/webroot || fail "the page names another host"
 [ "$(cat "$work"/unzipped/META-INF/com/google/android/updater-script)" = "#MAGISK" ] || fail "updater-script"
-[ "$(grep -Ec '^(id=velmora|name=velmora|version=v[0-9]+\.[0-9]+\.[0-9]+|versionCode=[0-9]+|author=.+|description=.+)$' \
-  "$work"/unzipped/module.prop)" -eq 6 ] || fail "module.prop: $(cat "$work"/unzipped/module.prop)"
+[ "$(grep -Ec '^(id=velmora|name=velmora|version=v[0-9]+\.[0-9]+\.[0-9]+|versionCode=[0-9]+|author=.+|description=.+|'\
+'webuiIcon=icons/webui.png|actionIcon=icons/action.png)$' "$work"/unzipped/module.prop)" -eq 8 ] ||
+  fail "module.prop: $(cat "$work"/unzipped/module.prop)"
 shellcheck "$repo"/module/*.sh "$repo"/module/META-INF/com/google/android/update-binary "$repo"/scripts/* \
   "$repo"/tools/plot-log "$repo"/tests/*.sh
 
-echo "-- customize.sh: arm64 only, and an upgrade keeps the settings"
+echo "-- the zip: the same bytes again, names flagged UTF-8, no zip64, LF scripts; update.json"
+"$repo"/scripts/package "$1" "$work"/again/velmora.zip >/dev/null
+cmp "$work"/velmora.zip "$work"/again/velmora.zip || fail "two runs gave two zips"
+python3 - "$work"/velmora.zip <<'CHECK' || fail "the zip's names, format or line endings"
+import sys, zipfile
+data, archive = open(sys.argv[1], "rb").read(), zipfile.ZipFile(sys.argv[1])
+assert data[-22:-18] == b"PK\5\6" and data[-42:-38] != b"PK\6\7", "zip64"
+assert "配置" in archive.namelist()
+for entry in archive.infolist():
+    assert entry.filename.isascii() or entry.flag_bits & 0x800, entry.filename + ": no UTF-8 flag"
+    script = entry.filename.endswith((".sh", ".prop")) or entry.filename.startswith("META-INF")
+    assert not script or b"\r" not in archive.read(entry), entry.filename + ": CR"
+CHECK
+if [ -e "$work"/update.json ] || grep -q updateJson "$work"/unzipped/module.prop; then fail "a made-up update URL"; fi
+VELMORA_RELEASE_URL=https://example.org/velmora/ "$repo"/scripts/package "$1" "$work"/url/v.zip >/dev/null
+diff - "$work"/url/update.json <<JSON || fail "update.json"
+{
+  "version": "v$(sed -n 's/^version=v//p' "$work"/unzipped/module.prop)",
+  "versionCode": $(sed -n 's/^versionCode=//p' "$work"/unzipped/module.prop),
+  "zipUrl": "https://example.org/velmora/v.zip",
+  "changelog": "https://example.org/velmora/CHANGELOG.md"
+}
+JSON
+unzip -p "$work"/url/v.zip module.prop | grep -qx 'updateJson=https://example.org/velmora/update.json' ||
+  fail "no updateJson in module.prop"
+
+echo "-- installs as the managers do: BusyBox unzip alone, or after an extraction by the names' flags"
 # shellcheck disable=SC2034,SC2317  # what the sourced customize.sh uses
 customize() {  # customize ARCH: runs customize.sh as a root manager does, in a subshell
   (ARCH=$1 MODPATH=$work/adb/modules_update/velmora
@@ -36,14 +65,23 @@ customize() {  # customize ARCH: runs customize.sh as a root manager does, in a 
    # shellcheck disable=SC1091
    . "$repo"/module/customize.sh)
 }
-mkdir -p "$work"/adb/modules_update/velmora "$work"/adb/modules/velmora
-cp -r "$work"/unzipped/. "$work"/adb/modules_update/velmora/
+modpath=$work/adb/modules_update/velmora
+mkdir -p "$work"/adb/modules/velmora
+echo "日志开关=1 mine" >"$work"/adb/modules/velmora/配置
+in_zip=$(python3 -c 'import sys, zipfile; print(*sorted(zipfile.ZipFile(sys.argv[1]).namelist()), sep="\n")' \
+  "$work"/velmora.zip)
+for first in none zipfile; do
+  rm -rf "$modpath" && mkdir -p "$modpath"
+  expected=$(grep -v '^META-INF/' <<<"$in_zip")
+  [ $first = none ] || { python3 -m zipfile -e "$work"/velmora.zip "$modpath" && expected=$in_zip; }
+  busybox unzip -oq "$work"/velmora.zip -x 'META-INF/*' -d "$modpath"
+  customize arm64 >/dev/null || fail "customize.sh refused arm64"
+  cmp -s "$work"/adb/modules/velmora/配置 "$modpath"/配置 || fail "the upgrade lost the user's settings"
+  got=$(cd "$modpath" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  [ "$got" = "$expected" ] || fail "after $first: $(diff <(echo "$expected") <(echo "$got"))"
+done
 out=$(customize arm) && fail "customize.sh accepted arm"
 [ "$out" = "! velmora runs on arm64 phones only; this phone is arm" ] || fail "refusal: $out"
-echo "日志开关=1 mine" >"$work"/adb/modules/velmora/配置
-customize arm64 >/dev/null || fail "customize.sh refused arm64"
-cmp -s "$work"/adb/modules/velmora/配置 "$work"/adb/modules_update/velmora/配置 ||
-  fail "the upgrade lost the user's settings"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "module: skipped service.sh, status.sh and action.sh (chroot needs root)"
@@ -71,6 +109,21 @@ stopped() { grep -q '^description=Stopped' "$module"/module.prop; }
 expect() {  # expect TEXT: a line of what action.sh said
   printf '%s\n' "$out" | grep -qF -- "$1" || fail "action.sh lacks '$1':"$'\n'"$out"
 }
+
+echo "-- update-binary: Magisk 20.4 or later"
+mkdir -p "$phone"/data/adb/magisk
+cp -r "$work"/unzipped/META-INF "$phone"/
+while IFS='|' read -r util expected; do
+  rm -f "$phone"/data/adb/magisk/util_functions.sh
+  [ -z "$util" ] || echo "$util; install_module() { echo installed; }" >"$phone"/data/adb/magisk/util_functions.sh
+  out=$(in_phone "sh /META-INF/com/google/android/update-binary 3 1 /v.zip; echo \$?" | tr '\n' ' ')
+  [ "$out" = "$expected " ] || fail "update-binary with '$util': $out"
+done <<ROWS
+MAGISK_VER=20.3 MAGISK_VER_CODE=20300|! velmora needs Magisk 20.4 or later; this is Magisk 20.3 1
+MAGISK_VER_CODE=not-a-number|! velmora needs Magisk 20.4 or later; this is Magisk of unknown version 1
+MAGISK_VER=20.4 MAGISK_VER_CODE=20400|installed 0
+|! Install velmora from a root manager (Magisk 20.4 or later, or one compatible) 1
+ROWS
 
 echo "-- service.sh: waits for boot, starts velmora once, stamps in the phone's local time"
 standin
