@@ -67,8 +67,8 @@ for first in busybox zipfile; do  # Magisk's flow; KernelSU's, whose first extra
   busybox unzip -oq "$work"/velmora.zip -x 'META-INF/*' -d "$modpath"
   customize arm64 >/dev/null || fail "customize.sh refused arm64"
   cmp -s "$work"/adb/modules/velmora/配置 "$modpath"/配置 || fail "the upgrade lost the user's settings"
-  got=$(cd "$modpath" && find . -type f ! -path './META-INF/*' | cut -c3- | LC_ALL=C sort)
-  [ "$got" = "$in_zip" ] || fail "after $first: $got"
+  [ "$(cd "$modpath" && find . -type f ! -path './META-INF/*' | cut -c3- | LC_ALL=C sort)" = "$in_zip" ] ||
+    fail "after $first, the module's files are not the zip's: $(find "$modpath")"
 done
 out=$(customize arm) && fail "customize.sh accepted arm"
 [ "$out" = "! velmora runs on arm64 phones only; this phone is arm" ] || fail "refusal: $out"
@@ -101,16 +101,12 @@ expect() {  # expect TEXT: a line of what action.sh said
 }
 
 echo "-- update-binary: Magisk 20.4 or later"
-mkdir -p "$phone"/data/adb/magisk && cp -r "$work"/unzipped/META-INF "$phone"/
-while read -r version code expected; do
-  echo "MAGISK_VER=$version MAGISK_VER_CODE=$code; install_module() { echo installed; }" \
-    >"$phone"/data/adb/magisk/util_functions.sh
-  out=$(in_phone "sh /META-INF/com/google/android/update-binary 3 1 /v.zip; echo \$?" | tr '\n' ' ')
-  [ "$out" = "$expected " ] || fail "update-binary with Magisk $version: $out"
-done <<ROWS
-20.3 20300 ! velmora needs Magisk 20.4 or later; this is Magisk 20.3 1
-20.4 20400 installed 0
-ROWS
+magisk=$phone/data/adb/magisk && mkdir -p "$magisk" && cp -r "$work"/unzipped/META-INF "$phone"/
+out=$(for code in 20300 20400; do
+  echo "MAGISK_VER=$code MAGISK_VER_CODE=$code; install_module() { echo installed; }" >"$magisk"/util_functions.sh
+  in_phone "sh /META-INF/com/google/android/update-binary 3 1 /v.zip; echo \$?"
+done | tr '\n' ' ')
+[ "$out" = "! velmora needs Magisk 20.4 or later; this is Magisk 20300 1 installed 0 " ] || fail "update-binary: $out"
 
 echo "-- service.sh: waits for boot, starts velmora once, stamps in the phone's local time"
 standin
