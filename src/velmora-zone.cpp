@@ -8,8 +8,9 @@
 #include "zone.h"
 
 int main(int argc, char **argv) {
-    std::string tz;
-    const bool resolved = resolve_zone(argc > 1 ? argv[1] : "", &tz);
+    std::string tz, why;
+    const bool resolved = resolve_zone(argc > 1 ? argv[1] : "", &tz, &why);
+    if (!resolved) (void)fprintf(stderr, "velmora-zone: %s; velmora runs on UTC\n", why.c_str());
     printf("%s\n", tz.c_str());
     return resolved ? 0 : 1;
 }
