@@ -86,7 +86,7 @@ const keyValues = (out) => new Map(out.split('\n').filter((line) => line.include
   .map((line) => [line.slice(0, line.indexOf('=')), line.slice(line.indexOf('=') + 1)]));
 
 function showProblem(error) {
-  $('problem').textContent = `velmoractl: ${error.message.replace(/^velmoractl: /, '')}`;
+  $('problem').textContent = error.message;
   $('problem').hidden = false;
 }
 
