@@ -3,18 +3,21 @@
 // for the log to the drawn charts, through the stand-in for the manager's
 // bridge: each velmoractl call in a new root shell of a phone tree, each
 // result back through a javascript: URL. Also the URL characters that cost.
-//   node bench/page.mjs SOURCE_DIR ZIP [runs]
+// With HOST_VELMORACTL (a host build with the phone's paths) in place of the
+// zip's AArch64 one, qemu's emulation, which a phone does not have, stays out.
+//   node bench/page.mjs SOURCE_DIR ZIP [runs] [HOST_VELMORACTL]
 import fs from 'node:fs';
 import {launch, openPage, phoneWithModule} from '../tools/page-browser.mjs';
 import {logLines} from '../tools/sample-log.mjs';
 
-const [sourceDir, zip, runs = '10'] = process.argv.slice(2);
-const phone = phoneWithModule(sourceDir, zip);
+const [sourceDir, zip, runs = '10', hostCtl] = process.argv.slice(2);
+const phone = phoneWithModule(sourceDir, zip, hostCtl);
 fs.writeFileSync(`${phone.module}/PID_log`, logLines(8640));
 const browser = await launch();
 const page = await openPage(browser, `${phone.module}/webroot`, phone.exec);
 const drawn = () => page.waitForFunction(() => document.getElementById('charts').dataset.ms !== undefined);
 await drawn();
+const opening = {...page.bridge};
 const times = [];
 const urls = [];
 for (let i = 0; i < Number(runs); ++i) {
@@ -29,8 +32,10 @@ const points = await page.evaluate(() => document.getElementById('charts').datas
 times.sort((a, b) => a - b);
 const {largest, total, calls} = urls.at(-1);
 console.log(`chart of ${points} of 8640 log lines in headless chromium ${browser.version()}, ` +
-  `the zip's velmoractl under qemu-aarch64-static: median ${times[times.length >> 1]} ms, fastest ${times[0]} ms, ` +
+  `${hostCtl ? 'a host build of velmoractl with the phone\'s paths' : 'the zip\'s velmoractl under qemu'}: median ${times[times.length >> 1]} ms, fastest ${times[0]} ms, ` +
   `slowest ${times.at(-1)} ms over ${times.length} draws; through the bridge ${calls} results, ` +
-  `the largest ${largest} URL characters, ${total} in total (limit 2097152 each)`);
+  `the largest ${largest} URL characters, ${total} in total (limit 2097152 each); opening the page ` +
+  `(settings, status, chart) ${opening.calls} results, ${opening.largest} URL characters the largest, ` +
+  `${opening.total} in total`);
 await browser.close();
 fs.rmSync(phone.root, {recursive: true, force: true});

@@ -36,6 +36,7 @@ test('draws the day, a garbled, empty or missing log; one switch; clears', {skip
   const junk = `${logLines(3).replace(/,电量=/g, ',电量')}\xff垃圾\n%41\n`;
   for (const [log, points, summary] of [
     [logLines(8640), 8640, /^8640 cycles from 2031-01-01 00:00/],
+    [logLines(8640).repeat(2), 17280, /^17280 cycles/],  // past one call's 12,000 rows
     [junk + logLines(2), 2, /^2 cycles .* 5 lines that are not velmora's skipped/],
     ['', 0, /^The log is empty/],
     [null, 0, /^No log file yet/],
@@ -127,7 +128,7 @@ test('marks a damaged file and "not running"; contrast, targets, 360 px in light
 });
 
 test('screenshots for the README, 412 × 915', {skip: skip || !VELMORA_SCREENSHOT}, async () => {
-  fs.copyFileSync(path.join(VELMORA_SOURCE_DIR, 'module/配置'), file('配置'));
+  spawnSync('unzip', ['-q', '-o', VELMORA_ZIP, '配置', '-d', phone.module]);
   fs.writeFileSync(file('PID_log'), logLines(8640));
   for (const colorScheme of ['light', 'dark']) {
     const view = await openPage(browser, `${phone.module}/webroot`, phone.exec, {width: 412, height: 915, colorScheme});
