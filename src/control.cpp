@@ -20,13 +20,25 @@
 
 namespace {
 
-// The last line of velmora.err or PID_log, and a node, read at most this far.
+// A node, and the last line of velmora.err or PID_log, read at most this far.
 constexpr size_t kMaxRead_bytes = 4096;
+
+// Opens a node for the daemon's scanner: a regular file of one page at most,
+// as every sysfs node is, so that a read stays bounded.
+bool open_node(ScanInput &in, const char *path) {
+    if (!scan_open(in, path)) return false;
+    struct stat st;
+    if (fstat(in.fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size <= static_cast<off_t>(kMaxRead_bytes))
+        return true;
+    scan_close(in);
+    return false;
+}
 
 // A node's integer by the daemon's own rules, without its report.
 bool node_int(const char *path, int32_t *value) {
     ScanInput in;
-    if (!scan_open(in, path)) return false;
+    if (!open_node(in, path)) return false;
     const bool found = scan_int(in, value);
     scan_close(in);
     return found;
@@ -36,7 +48,7 @@ bool node_int(const char *path, int32_t *value) {
 std::string node_word(const char *path) {
     ScanInput in;
     char word[sizeof read_date_char];
-    if (!scan_open(in, path)) return "none";
+    if (!open_node(in, path)) return "none";
     const bool found = scan_word(in, word, sizeof word);
     scan_close(in);
     return found ? word : "none";
