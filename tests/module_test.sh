@@ -86,8 +86,9 @@ wait_for stopped || fail "no stopped description"
 put_back "a kill"
 
 echo "-- action.sh: starts velmora again; a damaged 配置 stops it, and it says where"
-held=$(wc -l <"$module"/velmora.err)  # velmora.err already holds lines: 499 in all
-seq $((499 - held)) | sed 's/^/an earlier report /' >>"$module"/velmora.err
+held=$(wc -l <"$module"/velmora.err)  # 499 lines before the start, the last one kept last
+{ seq $((499 - held)) | sed 's/^/an earlier report /'; cat "$module"/velmora.err; } >"$work"/err
+mv "$work"/err "$module"/velmora.err
 out=$(in_phone "sh ./action.sh")
 expect "velmora was not running: 2031-01-02 03:04:05 "
 expect "velmora runs since "
