@@ -20,7 +20,9 @@ if [ "$(get running)" = no ]; then
   sleep 2
   state=$(sh "$MODDIR/status.sh")
   if [ "$(get running)" = no ]; then
-    echo "It stopped again: $(get last_report)"
+    reason=$(get settings)
+    [ "$reason" = ok ] && reason=$(get last_report)
+    echo "It stopped again: $reason"
     echo "Fix 配置 in $MODDIR, then press Action."
   fi
 fi

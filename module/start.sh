@@ -35,7 +35,7 @@ describe() {  # sets the description the root manager shows
   # the next start (the next boot, or the action button after velmora stops).
   TZ=$("$MODDIR/velmoractl" zone "$(/system/bin/getprop persist.sys.timezone)" 2>&3)
   export TZ
-  "$MODDIR/velmoractl" charger keep 2>&1
+  "$MODDIR/velmoractl" charger keep 2>&1 >/dev/null
   describe "Running since $(now '+%Y-%m-%d %H:%M'): keeps the battery near its target temperature while charging."
   "$MODDIR/velmora" 2>&1 >/dev/null &
   echo $! >"$pidfile"

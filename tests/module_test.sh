@@ -101,7 +101,7 @@ grep -q '^description=Stopped 2031-01-02 03:04: 读取配置数据失败: .*\. S
   fail "description: $(grep description "$module"/module.prop)"
 [ "$(wc -l <"$module"/velmora.err.1)" -eq 500 ] || fail "velmora.err was not rotated at 500 lines"
 out=$(in_phone "sh ./action.sh")
-expect "It stopped again: 2031-01-02 03:04:05 "
+expect "It stopped again: 读取配置数据失败: entry 2 (功率=) at byte 22: no number"
 expect "Target    none: 配置 is damaged (读取配置数据失败: entry 2 (功率=)"
 expect "Fix 配置 in /data/adb/modules/velmora, then press Action."
 out=$(in_phone "sh status.sh")

@@ -47,7 +47,7 @@ TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
     } phones[] = {
         {"Asia/Kolkata", "Asia/Kolkata", "", {}},
         {"Australia/Sydney", "Australia/Sydney", "", {}},
-        {"Mars/Olympus", "UTC", "03:04:05 velmora-zone: no rules for \"Mars/Olympus\"", {}},
+        {"Mars/Olympus", "UTC", "03:04:05 velmoractl: no rules for \"Mars/Olympus\"", {}},
     };
     for (Phone &phone : phones) {
         char name[] = "/tmp/velmora-phone-XXXXXX";
