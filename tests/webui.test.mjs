@@ -25,7 +25,7 @@ const loaded = async (target = page) => (await target.reload(),
 
 before(async () => {
   if (skip) return;
-  phone = phoneWithModule(VELMORA_SOURCE_DIR, VELMORA_ZIP);  // the zip's 配置, notes and all
+  phone = phoneWithModule(VELMORA_SOURCE_DIR, VELMORA_ZIP);
   browser = await launch();
   page = await openPage(browser, `${phone.module}/webroot`, phone.exec);
 });

@@ -91,22 +91,15 @@ export async function openPage(browser, webroot, exec, {width = 760, height = 15
 
 // A phone tree with the manager's root shell (scripts/lay-out-phone ROOT
 // Charging 0 android) in a new temporary directory, the zip's module in
-// place: {root, module, exec}, exec(cmd) running cmd there as ksu.exec does.
-// The zip's AArch64 velmoractl runs under qemu-aarch64-static (no binfmt
-// needed), or hostCtl instead: a host build with the phone's paths.
+// place (scripts/unpack-module: its AArch64 binaries under qemu), or hostCtl
+// for velmoractl, a host build with the phone's paths: {root, module, exec},
+// exec(cmd) running cmd there as ksu.exec does.
 export function phoneWithModule(sourceDir, zip, hostCtl) {
   const root = fs.mkdtempSync('/tmp/velmora-page-');
   execFileSync(`${sourceDir}/scripts/lay-out-phone`, [root, 'Charging', '0', 'android']);
+  execFileSync(`${sourceDir}/scripts/unpack-module`, [root, zip]);
   const module = path.join(root, 'data/adb/modules/velmora');
-  execFileSync('unzip', ['-q', '-o', zip, '-d', module]);
-  if (hostCtl) {
-    fs.copyFileSync(hostCtl, `${module}/velmoractl`);
-  } else {
-    fs.copyFileSync('/usr/bin/qemu-aarch64-static', `${root}/qemu-aarch64-static`);
-    fs.renameSync(`${module}/velmoractl`, `${module}/velmoractl.arm64`);
-    fs.writeFileSync(`${module}/velmoractl`, '#!/system/bin/sh\nexec /qemu-aarch64-static "$0.arm64" "$@"\n',
-      {mode: 0o755});
-  }
+  if (hostCtl) fs.copyFileSync(hostCtl, `${module}/velmoractl`);
   const exec = (cmd) => new Promise((resolve) => execFile(`${sourceDir}/scripts/in-phone`, [root, cmd],
     {encoding: 'buffer', maxBuffer: 1 << 26}, (error, stdout, stderr) =>
       resolve({code: error ? error.code : 0, stdout, stderr})));
