@@ -79,8 +79,9 @@ CtlOutput run(int argc, char **argv) {
     return usage_error("unknown subcommand \"" + command + "\"; " + kUsage);
 }
 
+// An empty stream stays empty, encoded or not.
 void print(FILE *stream, const std::string &text, bool base64) {
-    const std::string shown = base64 ? base64_encode(text) + "\n" : text;
+    const std::string shown = base64 && !text.empty() ? base64_encode(text) + "\n" : text;
     (void)fwrite(shown.data(), 1, shown.size(), stream);
 }
 
