@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,13 +22,25 @@
 
 namespace {
 
-// The last line of velmora.err or PID_log, and a node, read at most this far.
+// A node, and the last line of velmora.err or PID_log, read at most this far.
 constexpr size_t kMaxRead_bytes = 4096;
+
+// Opens a node for the daemon's scanner: a regular file of one page at most,
+// as every sysfs node is, so that a read stays bounded.
+bool open_node(ScanInput &in, const char *path) {
+    if (!scan_open(in, path)) return false;
+    struct stat st;
+    if (fstat(in.fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size <= static_cast<off_t>(kMaxRead_bytes))
+        return true;
+    scan_close(in);
+    return false;
+}
 
 // A node's integer by the daemon's own rules, without its report.
 bool node_int(const char *path, int32_t *value) {
     ScanInput in;
-    if (!scan_open(in, path)) return false;
+    if (!open_node(in, path)) return false;
     const bool found = scan_int(in, value);
     scan_close(in);
     return found;
@@ -36,7 +50,7 @@ bool node_int(const char *path, int32_t *value) {
 std::string node_word(const char *path) {
     ScanInput in;
     char word[sizeof read_date_char];
-    if (!scan_open(in, path)) return "none";
+    if (!open_node(in, path)) return "none";
     const bool found = scan_word(in, word, sizeof word);
     scan_close(in);
     return found ? word : "none";
@@ -102,13 +116,37 @@ std::string boot_id() {
     return read_head(kBootIdFile, 64, &id) ? trimmed(id) : "";
 }
 
+// A whole number of the base within int32.
+bool parse_number(const std::string &text, int base, int32_t *value) {
+    char *end = nullptr;
+    errno = 0;
+    const long parsed = strtol(text.c_str(), &end, base);
+    if (text.empty() || *end != '\0' || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX)
+        return false;
+    *value = static_cast<int32_t>(parsed);
+    return true;
+}
+
+// The record's "key=value" lines, as ctl_charger_keep writes them.
 bool read_kept(Kept *kept) {
-    std::string text;
+    std::string text, value, mode;
     if (!read_head(kChargerKeptFile, kMaxRead_bytes, &text)) return false;
-    char boot[64] = {}, node[256] = {};
-    return sscanf(text.c_str(), "boot=%63s node=%255s value=%d mode=%o", boot, node,
-                  &kept->value_uA, &kept->mode) == 4 &&
-           (kept->boot = boot, kept->node = node, true);
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) return false;
+        const std::string key = line.substr(0, eq), rest = line.substr(eq + 1);
+        if (key == "boot") kept->boot = rest;
+        if (key == "node") kept->node = rest;
+        if (key == "value") value = rest;
+        if (key == "mode") mode = rest;
+        at = end + 1;
+    }
+    int32_t bits = 0;
+    if (!parse_number(value, 10, &kept->value_uA) || !parse_number(mode, 8, &bits)) return false;
+    kept->mode = static_cast<unsigned>(bits) & 07777;
+    return true;
 }
 
 std::string describe(const Kept &kept) {
