@@ -1,5 +1,6 @@
 #include "base64.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -22,10 +23,11 @@ std::string base64_encode(const std::string &bytes) {
     std::string text;
     text.reserve((bytes.size() + 2) / 3 * 4);
     for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
         uint32_t group = 0;
         for (size_t j = 0; j < 3; ++j) {
-            group = group << 8 | (j < n ? static_cast<unsigned char>(bytes[i + j]) : 0u);
+            group <<= 8;
+            if (j < n) group |= static_cast<unsigned char>(bytes[i + j]);
         }
         for (size_t j = 0; j < 4; ++j) {
             text += j <= n ? kAlphabet[group >> (18 - 6 * j) & 63] : '=';

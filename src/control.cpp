@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,13 +116,37 @@ std::string boot_id() {
     return read_head(kBootIdFile, 64, &id) ? trimmed(id) : "";
 }
 
+// A whole number of the base within int32.
+bool parse_number(const std::string &text, int base, int32_t *value) {
+    char *end = nullptr;
+    errno = 0;
+    const long parsed = strtol(text.c_str(), &end, base);
+    if (text.empty() || *end != '\0' || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX)
+        return false;
+    *value = static_cast<int32_t>(parsed);
+    return true;
+}
+
+// The record's "key=value" lines, as ctl_charger_keep writes them.
 bool read_kept(Kept *kept) {
-    std::string text;
+    std::string text, value, mode;
     if (!read_head(kChargerKeptFile, kMaxRead_bytes, &text)) return false;
-    char boot[64] = {}, node[256] = {};
-    return sscanf(text.c_str(), "boot=%63s node=%255s value=%d mode=%o", boot, node,
-                  &kept->value_uA, &kept->mode) == 4 &&
-           (kept->boot = boot, kept->node = node, true);
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) return false;
+        const std::string key = line.substr(0, eq), rest = line.substr(eq + 1);
+        if (key == "boot") kept->boot = rest;
+        if (key == "node") kept->node = rest;
+        if (key == "value") value = rest;
+        if (key == "mode") mode = rest;
+        at = end + 1;
+    }
+    int32_t bits = 0;
+    if (!parse_number(value, 10, &kept->value_uA) || !parse_number(mode, 8, &bits)) return false;
+    kept->mode = static_cast<unsigned>(bits) & 07777;
+    return true;
 }
 
 std::string describe(const Kept &kept) {

@@ -1,5 +1,5 @@
 // Bounded reads and atomic writes of the module directory's files, for
-// velmoractl and velmora-zone; the daemon's own reads are in scan.h.
+// velmoractl; the daemon's own reads are in scan.h.
 #pragma once
 
 #include <cstddef>

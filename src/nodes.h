@@ -54,7 +54,7 @@ constexpr char kBootIdFile[] = VELMORA_PREFIX "/proc/sys/kernel/random/boot_id";
 // The processes, for a pid's cmdline.
 constexpr char kProcDir[] = VELMORA_PREFIX "/proc";
 
-// Read and written by velmora-zone before velmora starts, never by velmora:
+// Read and written by `velmoractl zone` before velmora starts, never by velmora:
 // Android's packed time-zone files (which exist varies by Android version)
 // and the one zone's TZif rules copied from the newest of them.
 constexpr const char *kPackedTzdataFiles[] = {

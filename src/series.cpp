@@ -35,13 +35,8 @@ bool parse_int(const std::string &line, size_t *at, int32_t *value) {
 // "YYYY-MM-DD hh:mm:ss" as seconds since 1970, read as UTC.
 bool parse_stamp(const std::string &text, int64_t *t) {
     struct tm broken = {};
-    char rest = 0;
-    if (text.size() != 19 ||
-        sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &broken.tm_year, &broken.tm_mon,
-               &broken.tm_mday, &broken.tm_hour, &broken.tm_min, &broken.tm_sec, &rest) != 6)
-        return false;
-    broken.tm_year -= 1900;
-    broken.tm_mon -= 1;
+    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &broken);
+    if (text.size() != 19 || end != text.c_str() + text.size()) return false;
     *t = timegm(&broken);
     return true;
 }

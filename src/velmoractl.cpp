@@ -49,38 +49,45 @@ CtlOutput series(int argc, char **argv) {
     return ctl_series(hours, since, before);
 }
 
+CtlOutput charger(const char *action) {
+    if (strcmp(action, "keep") == 0) return ctl_charger_keep();
+    if (strcmp(action, "restore") == 0) return ctl_charger_restore();
+    return usage_error("charger takes keep or restore");
+}
+
 CtlOutput run(int argc, char **argv) {
     if (argc < 1) return usage_error(kUsage);
     const std::string command = argv[0];
-    const int args = argc - 1;
-    if (command == "series") return series(args, argv + 1);
+    if (command == "series") return series(argc - 1, argv + 1);
+    // The others by their number of arguments; arg is the one argument.
     const struct {
         const char *name;
         int args;
-    } arities[] = {{"status", 0}, {"probe", 0}, {"settings", 0}, {"clear-log", 0},
-                   {"check", 1},  {"save", 1},  {"zone", 1},     {"charger", 1}};
-    for (const auto &arity : arities) {
-        if (command != arity.name) continue;
-        if (args != arity.args) {
+        CtlOutput (*run)(const char *arg);
+    } commands[] = {
+        {"status", 0, [](const char *) { return ctl_status(); }},
+        {"probe", 0, [](const char *) { return ctl_probe(); }},
+        {"settings", 0, [](const char *) { return ctl_settings(); }},
+        {"clear-log", 0, [](const char *) { return ctl_clear_log(); }},
+        {"check", 1, ctl_check},
+        {"save", 1, [](const char *arg) { return ctl_save(arg); }},
+        {"zone", 1, [](const char *arg) { return ctl_zone(arg); }},
+        {"charger", 1, charger},
+    };
+    for (const auto &c : commands) {
+        if (command != c.name) continue;
+        if (argc - 1 != c.args) {
             return usage_error(command +
-                               (arity.args == 0 ? " takes no argument" : " takes one argument"));
+                               (c.args == 0 ? " takes no argument" : " takes one argument"));
         }
-        if (command == "status") return ctl_status();
-        if (command == "probe") return ctl_probe();
-        if (command == "settings") return ctl_settings();
-        if (command == "clear-log") return ctl_clear_log();
-        if (command == "check") return ctl_check(argv[1]);
-        if (command == "save") return ctl_save(argv[1]);
-        if (command == "zone") return ctl_zone(argv[1]);
-        if (strcmp(argv[1], "keep") == 0) return ctl_charger_keep();
-        if (strcmp(argv[1], "restore") == 0) return ctl_charger_restore();
-        return usage_error("charger takes keep or restore");
+        return c.run(argv[1]);
     }
     return usage_error("unknown subcommand \"" + command + "\"; " + kUsage);
 }
 
+// An empty stream stays empty, encoded or not.
 void print(FILE *stream, const std::string &text, bool base64) {
-    const std::string shown = base64 ? base64_encode(text) + "\n" : text;
+    const std::string shown = base64 && !text.empty() ? base64_encode(text) + "\n" : text;
     (void)fwrite(shown.data(), 1, shown.size(), stream);
 }
 

@@ -1,9 +1,8 @@
 // The phone's time zone for a velmora built without Android's C library, which
-// finds no zone on Android by itself. `velmoractl zone` (and velmora-zone)
-// resolves it once, before velmora starts: the zone Android names is looked up
-// in Android's packed tzdata, its TZif rules are copied next to the module, and
-// velmora is handed TZ=:<that file>, which the C library reads once at the
-// first time stamp.
+// finds no zone on Android by itself. `velmoractl zone` resolves it once,
+// before velmora starts: the zone Android names is looked up in Android's
+// packed tzdata, its TZif rules are copied next to the module, and velmora is
+// handed TZ=:<that file>, which the C library reads once at the first time stamp.
 #pragma once
 
 #include <cstddef>

@@ -113,6 +113,31 @@ TEST_F(Ctl, SaveAndBadInputTable) {
         << settings;
 }
 
+// The state now, with velmora running (the pid file's process runs velmora)
+// and not (the pid names another program): then velmora.err's last line.
+TEST_F(Ctl, Status) {
+    put(kPidFile, "4242\n");
+    put(kErrFile, "old\n2026-06-01 22:00:00 读取配置数据失败: Success\n");
+    put(kQualcommBacklightNode, "100\n");
+    for (const char *program : {"/data/adb/modules/velmora/velmora", "/system/bin/sh"}) {
+        put(std::string(kProcDir) + "/4242/cmdline", std::string(program) + '\0' + "arg");
+        const std::string out = ctl_status().out;
+        EXPECT_EQ(out.rfind(program[1] == 'd' ? "running=yes\npid=4242\nsince=20"
+                                              : "running=no\npid=\nsince=\nlast_report=2026-06-01 "
+                                                "22:00:00 读取配置数据失败: Success\n",
+                            0),
+                  0u)
+            << out;
+        EXPECT_EQ(out.substr(out.find("status=")),
+                  "status=Charging\nbattery_C=35.0\nboard_C=36.0\nscreen=on\ntarget=screen on\n"
+                  "target_C=40.0\nlimit_mA=3000\nlimit_mode=0644\nsettings=ok\nsettings_entry=\n"
+                  "settings_byte=103\nsettings_end_byte=103\nlog_switch=2\npower=27\nnight=22\n"
+                  "morning=7\non_temp_mC=40000\noff_temp_mC=38000\nversion=v1\nmodel=demo\n"
+                  "max_current_mA=4949\non_temp_C=40.0\noff_temp_C=38.0\nlog=off\nlog_bytes=0\n"
+                  "log_last=\n");
+    }
+}
+
 // The probe with each node of the catalogue missing in turn.
 TEST_F(Ctl, ProbeTable) {
     const struct {
