@@ -367,6 +367,8 @@ function start() {
   $('log-clear-no').addEventListener('click', () => { $('log-confirm').hidden = true; });
   $('log-clear-yes').addEventListener('click', act(clearLog));
   for (const load of [loadSettings, loadStatus, loadLog]) act(load)();
+  // The charts' ink follows the page's colours: drawn anew when light or dark changes.
+  matchMedia('(prefers-color-scheme: dark)').addEventListener('change', act(loadLog));
 }
 
 start();
