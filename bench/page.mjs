@@ -1,29 +1,41 @@
 // How long the settings page takes to read and draw a day of log (8,640
 // lines) in Debian's headless chromium, by the page's own measure from asking
-// for the log to the drawn charts. The bridge answers from memory, so the
-// time is the page's alone, not a root shell's.
-//   node bench/page.mjs WEBROOT [runs]
-import {launch, openPage} from '../tools/page-browser.mjs';
+// for the log to the drawn charts, through the stand-in for the manager's
+// bridge: each velmoractl call in a new root shell of a phone tree, each
+// result back through a javascript: URL. Also the URL characters that cost.
+// With HOST_VELMORACTL (a host build with the phone's paths) in place of the
+// zip's AArch64 one, qemu's emulation, which a phone does not have, stays out.
+//   node bench/page.mjs SOURCE_DIR ZIP [runs] [HOST_VELMORACTL]
+import fs from 'node:fs';
+import {launch, openPage, phoneWithModule} from '../tools/page-browser.mjs';
 import {logLines} from '../tools/sample-log.mjs';
 
-const [webroot, runs = '10'] = process.argv.slice(2);
-const log = logLines(8640);
-const status = 'running=yes\nsettings=ok\nsettings_end_byte=0\nlog_switch=1\npower=27\nnight=22\n' +
-  'morning=7\non_temp_mC=40000\noff_temp_mC=38000\nversion=v1\nmodel=phone\nlog=on\n';
+const [sourceDir, zip, runs = '10', hostCtl] = process.argv.slice(2);
+const phone = phoneWithModule(sourceDir, zip, hostCtl);
+fs.writeFileSync(`${phone.module}/PID_log`, logLines(8640));
 const browser = await launch();
-const page = await openPage(browser, webroot, async (cmd) =>
-  ({errno: 0, stdout: cmd.startsWith('tail -n') ? log : cmd.includes('status.sh') ? status : '',
-    stderr: ''}));
-await page.waitForFunction(() => document.getElementById('charts').dataset.points === '8640');
+const page = await openPage(browser, `${phone.module}/webroot`, phone.exec);
+const drawn = () => page.waitForFunction(() => document.getElementById('charts').dataset.ms !== undefined);
+await drawn();
+const opening = {...page.bridge};
 const times = [];
+const urls = [];
 for (let i = 0; i < Number(runs); ++i) {
   await page.evaluate(() => { delete document.getElementById('charts').dataset.ms; });
+  Object.assign(page.bridge, {largest: 0, total: 0, calls: 0});
   await page.click('#log-reload');
-  await page.waitForFunction(() => document.getElementById('charts').dataset.ms !== undefined);
+  await drawn();
   times.push(Number(await page.evaluate(() => document.getElementById('charts').dataset.ms)));
+  urls.push({...page.bridge});
 }
+const points = await page.evaluate(() => document.getElementById('charts').dataset.points);
 times.sort((a, b) => a - b);
-console.log(`chart of 8640 log lines in headless chromium ${browser.version()}: ` +
-  `median ${times[times.length >> 1]} ms, fastest ${times[0]} ms, slowest ${times.at(-1)} ms ` +
-  `over ${times.length} draws`);
+const {largest, total, calls} = urls.at(-1);
+console.log(`chart of ${points} of 8640 log lines in headless chromium ${browser.version()}, ` +
+  `${hostCtl ? 'a host build of velmoractl with the phone\'s paths' : 'the zip\'s velmoractl under qemu'}: median ${times[times.length >> 1]} ms, fastest ${times[0]} ms, ` +
+  `slowest ${times.at(-1)} ms over ${times.length} draws; through the bridge ${calls} results, ` +
+  `the largest ${largest} URL characters, ${total} in total (limit 2097152 each); opening the page ` +
+  `(settings, status, chart) ${opening.calls} results, ${opening.largest} URL characters the largest, ` +
+  `${opening.total} in total`);
 await browser.close();
+fs.rmSync(phone.root, {recursive: true, force: true});

@@ -20,17 +20,20 @@ if [ "$(get running)" = no ]; then
   sleep 2
   state=$(sh "$MODDIR/status.sh")
   if [ "$(get running)" = no ]; then
-    echo "It stopped again: $(get last_report)"
+    reason=$(get settings)
+    [ "$reason" = ok ] && reason=$(get last_report)
+    echo "It stopped again: $reason"
     echo "Fix 配置 in $MODDIR, then press Action."
   fi
 fi
-[ "$(get running)" = yes ] && echo "velmora runs since $(get since) (pid $(get pid))."
+pid=$(get pid)  # set while velmora runs
+[ -n "$pid" ] && echo "velmora runs since $(get since) (pid $pid)."
 echo
 echo "Battery   $(get status), $(get battery_C) °C; board $(get board_C) °C; screen $(get screen)"
 if [ "$(get settings)" = ok ]; then
   echo "Target    $(get target_C) °C ($(get target))"
 else
-  echo "Target    none: 配置 is damaged ($(get settings)); velmora stops at its next cycle"
+  echo "Target    none: 配置 is damaged ($(get settings))${pid:+; velmora stops at its next cycle}"
 fi
 echo "Limit     $(get limit_mA) mA, node mode $(get limit_mode)"
 echo "Settings  power $(get power) (up to $(get max_current_mA) mA), night $(get night) to $(get morning) h,"

@@ -7,6 +7,14 @@
 if [ "$ARCH" != arm64 ]; then
   abort "! velmora runs on arm64 phones only; this phone is $ARCH"
 fi
+set_perm_recursive "$MODPATH" 0 0 0755 0644
+for file in velmora velmoractl service.sh start.sh status.sh action.sh; do
+  set_perm "$MODPATH/$file" 0 0 0755
+done
+# velmora would stop at its start on a phone without the nodes it needs.
+if ! probe=$("$MODPATH/velmoractl" probe 2>&1); then
+  abort "! velmora cannot regulate this phone: it has no ${probe##*missing=}"
+fi
 
 # MODPATH is <adb>/modules_update/velmora; the module it replaces is <adb>/modules/velmora.
 installed=${MODPATH%/*}/../modules/velmora
@@ -19,9 +27,3 @@ fi
 if [ -f "$installed/PID_log" ]; then
   cp -f "$installed/PID_log" "$MODPATH/PID_log"
 fi
-
-set_perm_recursive "$MODPATH" 0 0 0755 0644
-set_perm "$MODPATH/velmora" 0 0 0755
-for file in service.sh start.sh status.sh action.sh velmora-zone; do
-  if [ -f "$MODPATH/$file" ]; then set_perm "$MODPATH/$file" 0 0 0755; fi
-done

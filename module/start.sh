@@ -4,6 +4,8 @@
 # supervises it: its reports go to velmora.err beside it, stamped with the
 # phone's local time and kept to at most two files of 500 lines; the module's
 # description says since when it runs and, when it ends, its last report.
+# Whenever velmora ends (killed, stopped by a damaged 配置, crashed), the charge
+# node is put back as the kernel had it before velmora's first start this boot.
 # Run by service.sh after boot and by action.sh to start it again.
 MODDIR=${0%/*}
 err=$MODDIR/velmora.err
@@ -31,26 +33,31 @@ describe() {  # sets the description the root manager shows
   # A velmora built without Android's C library is handed the zone's rules;
   # the zone is read once here, so a zone the phone changes to is followed at
   # the next start (the next boot, or the action button after velmora stops).
-  if [ -x "$MODDIR/velmora-zone" ]; then
-    TZ=$("$MODDIR/velmora-zone" "$(/system/bin/getprop persist.sys.timezone)" 2>&3)
-    export TZ
-  fi
+  TZ=$("$MODDIR/velmoractl" zone "$(/system/bin/getprop persist.sys.timezone)" 2>&3)
+  export TZ
+  "$MODDIR/velmoractl" charger keep 2>&1 >/dev/null
   describe "Running since $(now '+%Y-%m-%d %H:%M'): keeps the battery near its target temperature while charging."
   "$MODDIR/velmora" 2>&1 >/dev/null &
   echo $! >"$pidfile"
   wait
 ) | {
-  lines=0
-  last=""
-  while IFS= read -r line; do
-    echo "$(now '+%Y-%m-%d %H:%M:%S') $line" >>"$err"
-    last=$line
+  lines=$(wc -l 2>/dev/null <"$err")  # an earlier start's lines count too
+  stamp() {  # stamp LINE: appends it to velmora.err in the phone's local time
+    echo "$(now '+%Y-%m-%d %H:%M:%S') $1" >>"$err"
     lines=$((lines + 1))
     if [ "$lines" -ge "$max_lines" ]; then
       mv -f "$err" "$err.1"
       lines=0
     fi
+  }
+  last=""
+  while IFS= read -r line; do
+    stamp "$line"
+    last=$line
   done
+  # The pipe ends with velmora, whatever ended it.
+  restored=$("$MODDIR/velmoractl" charger restore 2>&1)
+  [ -n "$restored" ] && stamp "$restored"
   rm -f "$pidfile"
   describe "Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report}. See velmora.err in the module directory."
 }; } </dev/null >/dev/null 2>&1 &

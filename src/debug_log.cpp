@@ -27,14 +27,11 @@ void debug() {
 
     // Longest line: 4 texts of 29 bytes, 15 numbers of 11, tags and labels under 200.
     char line[512];
-    const int length = snprintf(
-        line, sizeof line,
-        "%s,晚上=%d到早上=%d,亮屏温度=%d,息屏温度=%d,状态=%s,功率配置=%d目标温度=%d,电池温度%d,"
-        "主板温度%d,平均温度%d,计算值=%d,目标电流=%dmA,当前电流=%dmA,电量=%d,积分值=%d,微分值=%d,"
-        "%s,%s,%s,%s\n",
-        s.timeStr, s.night, s.morning, s.on_temp, s.off_temp, s.status, s.in_power, s.aim_temp,
-        s.temp_batery, s.temp_board, s.temp, s.aim, s.aim_current, current_mA, capacity_pct,
-        s.integral, s.differential, s.device, s.device_status, s.phonemodel, s.PID_version);
+    const int length =
+        snprintf(line, sizeof line, kLogLineFormat, s.timeStr, s.night, s.morning, s.on_temp,
+                 s.off_temp, s.status, s.in_power, s.aim_temp, s.temp_batery, s.temp_board, s.temp,
+                 s.aim, s.aim_current, current_mA, capacity_pct, s.integral, s.differential,
+                 s.device, s.device_status, s.phonemodel, s.PID_version);
     // One append of the whole line, so no reader ever sees half of it from us;
     // a full disk loses the line and the next cycle tries again.
     if (length > 0 && static_cast<size_t>(length) < sizeof line) {

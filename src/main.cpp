@@ -20,7 +20,6 @@ namespace {
 constexpr char kChargingToken[] = "Charging";
 constexpr unsigned kChargingPause_s = 10;
 constexpr unsigned kIdlePause_s = 50;
-constexpr int32_t kNightTarget_mC = 39000;  // screen off inside the night window
 
 // Stamps the cycle with the local time. Should the conversion ever fail, the
 // previous stamp and hour stay.
@@ -56,39 +55,12 @@ bool regulate() {
 }  // namespace
 
 bool read_config() {
-    ControllerState &s = g_state;
     ScanInput inputFile;
     if (!scan_open(inputFile, kSettingsFile)) {
         perror("无法打开读取配置文件");
         return false;
     }
-    // The template "日志开关=%d\n功率=%d\n晚上=%d\n早上=%d\n亮屏温度=%d\n息屏温度=%d\n
-    // 版本=%s\n机型=%s": each line feed matches any run of whitespace, possibly
-    // empty, and anything after the eighth value is ignored.
-    struct Entry {
-        const char *key;
-        int32_t *number;  // or else a word of word_size bytes at word
-        char *word;
-        size_t word_size;
-    };
-    const Entry entries[] = {
-        {"日志开关=", &s.dlog, nullptr, 0},
-        {"功率=", &s.in_power, nullptr, 0},
-        {"晚上=", &s.night, nullptr, 0},
-        {"早上=", &s.morning, nullptr, 0},
-        {"亮屏温度=", &s.on_temp, nullptr, 0},
-        {"息屏温度=", &s.off_temp, nullptr, 0},
-        {"版本=", nullptr, s.PID_version, sizeof s.PID_version},
-        {"机型=", nullptr, s.phonemodel, sizeof s.phonemodel},
-    };
-    bool complete = true;
-    for (const Entry &e : entries) {
-        if (&e != entries) scan_space(inputFile);
-        complete = scan_literal(inputFile, e.key) &&
-                   (e.number != nullptr ? scan_int(inputFile, e.number)
-                                        : scan_word(inputFile, e.word, e.word_size));
-        if (!complete) break;
-    }
+    const bool complete = read_settings(inputFile, g_state) == kSettingsCount;
     if (!complete) perror("读取配置数据失败");
     scan_close(inputFile);
     return complete;
@@ -102,13 +74,7 @@ bool in_night_window(int32_t hour, int32_t night, int32_t morning) {
 
 void pick_aim_temp() {
     ControllerState &s = g_state;
-    if (read_int(brightness_node(s.device)) != 0) {
-        s.aim_temp = s.on_temp;
-    } else if (in_night_window(s.time_now, s.night, s.morning)) {
-        s.aim_temp = kNightTarget_mC;
-    } else {
-        s.aim_temp = s.off_temp;
-    }
+    s.aim_temp = target_mC(target_of(read_int(brightness_node(s.device)), s.time_now, s), s);
 }
 
 int run_velmora() {

@@ -17,7 +17,6 @@ namespace {
 
 constexpr mode_t kUnlockedMode = 0744;  // just before each write
 constexpr mode_t kLockedMode = 0444;    // from each write until the next one
-constexpr int32_t kMicroampsPerMilliamp = 1000;
 
 }  // namespace
 
@@ -48,17 +47,24 @@ const char *read_char(const char *path) {
     return found ? read_date_char : "0";
 }
 
+const char *backlight_family() {
+    if (access(kQualcommBacklightNode, F_OK) == 0) return kQualcommTag;
+    if (access(kMediatekBacklightNode, F_OK) == 0) return kMediatekTag;
+    return nullptr;
+}
+
+const char *charge_generation() {
+    return access(kOldChargeNode, F_OK) == 0 ? kOldGenerationTag : kNewGenerationTag;
+}
+
 bool probe_platform() {
-    if (access(kQualcommBacklightNode, F_OK) == 0) {
-        g_state.device = kQualcommTag;
-    } else if (access(kMediatekBacklightNode, F_OK) == 0) {
-        g_state.device = kMediatekTag;
-    } else {
+    const char *family = backlight_family();
+    if (family == nullptr) {
         perror("不是适配处理器机型");
         return false;
     }
-    g_state.device_status =
-        access(kOldChargeNode, F_OK) == 0 ? kOldGenerationTag : kNewGenerationTag;
+    g_state.device = family;
+    g_state.device_status = charge_generation();
     return true;
 }
 

@@ -38,7 +38,23 @@ constexpr char kCapacityNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery
 constexpr char kSettingsFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/配置";
 constexpr char kLogFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/PID_log";
 
-// Read and written by velmora-zone before velmora starts, never by velmora:
+// The module directory's other files, which velmora never opens: its pid and
+// its error stream (start.sh), the zone's TZ value (velmoractl zone), and the
+// charge node's own value and mode from before velmora (velmoractl charger).
+constexpr char kModuleDir[] = VELMORA_PREFIX "/data/adb/modules/velmora";
+constexpr char kPidFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.pid";
+constexpr char kErrFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.err";
+constexpr char kTzFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.tz";
+constexpr char kChargerKeptFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/charger.kept";
+// A pending update's module directory and settings, installed at the next boot.
+constexpr char kUpdateDir[] = VELMORA_PREFIX "/data/adb/modules_update/velmora";
+constexpr char kUpdateSettingsFile[] = VELMORA_PREFIX "/data/adb/modules_update/velmora/配置";
+// This boot's id, a fresh text at every boot.
+constexpr char kBootIdFile[] = VELMORA_PREFIX "/proc/sys/kernel/random/boot_id";
+// The processes, for a pid's cmdline.
+constexpr char kProcDir[] = VELMORA_PREFIX "/proc";
+
+// Read and written by `velmoractl zone` before velmora starts, never by velmora:
 // Android's packed time-zone files (which exist varies by Android version)
 // and the one zone's TZif rules copied from the newest of them.
 constexpr const char *kPackedTzdataFiles[] = {
@@ -48,6 +64,8 @@ constexpr const char *kPackedTzdataFiles[] = {
     VELMORA_PREFIX "/system/usr/share/zoneinfo/tzdata",
 };
 constexpr char kZoneFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/zoneinfo";
+
+constexpr int32_t kMicroampsPerMilliamp = 1000;
 
 constexpr char kQualcommTag[] = "高通";
 constexpr char kMediatekTag[] = "联发科";
@@ -65,7 +83,12 @@ int32_t read_int(const char *path);
 // "无法打开输入文件" (cannot open) or "读取数据失败" (no word in it).
 const char *read_char(const char *path);
 
-// Sets g_state.device and g_state.device_status from which nodes exist. Reports
+// The backlight family whose node exists (the Qualcomm one first), or
+// nullptr when neither does; and the charge node's generation: the older when
+// its node exists, else the newer, whose node is not looked for.
+const char *backlight_family();
+const char *charge_generation();
+// Sets g_state.device and g_state.device_status by those. Reports
 // "不是适配处理器机型" and returns false when neither backlight node exists.
 bool probe_platform();
 const char *brightness_node(const char *device);

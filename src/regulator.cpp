@@ -14,8 +14,6 @@ constexpr int32_t kIntegralLimit = 25;
 constexpr int64_t kProportionalGain = 2;
 constexpr int64_t kBias = 25;  // the drive with the phone exactly at target on a fresh state
 constexpr int64_t kDriveMin = 1;
-constexpr int64_t kDriveMax = 100;
-constexpr int64_t kMicroampsPerPowerPerDrive = 1833;
 
 int32_t saturate(int64_t value) {
     if (value > INT32_MAX) return INT32_MAX;

@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+// The limit per unit of power at each level of drive, uA, and the highest drive.
+constexpr int64_t kMicroampsPerPowerPerDrive = 1833;
+constexpr int64_t kDriveMax = 100;
+
 // Returns the charge-current limit in uA: 1833 uA x in_power x drive (1..100).
 // aim_temp and temp_board in m°C (temp_board 0: no board sensor), temp_batery
 // in tenths of a °C. Updates temp, error, integral, differential and aim of

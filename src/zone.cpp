@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "files.h"
 #include "nodes.h"
 
 namespace {
@@ -26,6 +27,8 @@ constexpr size_t kHeaderSize = 24;
 constexpr size_t kNameSize = 40;
 constexpr size_t kEntrySize = 52;
 constexpr char kUtc[] = "UTC0";
+// Larger than any packed tzdata file Android has shipped (about 0.5 MB).
+constexpr size_t kMaxPacked_bytes = 16 << 20;
 
 int64_t be32(const std::string &bytes, size_t at) {
     uint32_t value = 0;
@@ -33,33 +36,40 @@ int64_t be32(const std::string &bytes, size_t at) {
     return static_cast<int32_t>(value);
 }
 
-bool read_whole(const char *path, std::string *bytes) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char chunk[65536];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) bytes->append(chunk, static_cast<size_t>(n));
-    close(fd);
-    return n == 0;
-}
+// A TZif file's version-1 header: "TZif", a version byte, 15 reserved bytes,
+// then six big-endian counts: isutcnt, isstdcnt, leapcnt, timecnt, typecnt, charcnt.
+constexpr size_t kTzifHeaderSize = 44;
+constexpr size_t kTzifCountsAt = 20;
 
-// Writes the rules whole under a temporary name, then renames it over path.
-bool write_atomically(const char *path, const char *data, size_t size) {
-    const std::string tmp = std::string(path) + ".new";
-    FILE *file = fopen(tmp.c_str(), "wbe");
-    if (file == nullptr) return false;
-    const bool written = fwrite(data, 1, size, file) == size;
-    if (fclose(file) != 0 || !written || rename(tmp.c_str(), path) != 0) {
-        const int saved = errno;
-        (void)remove(tmp.c_str());
-        errno = saved;
-        return false;
+// Whether the version-1 data block that the header's counts announce fits in
+// the blob: a cut file would leave the C library silently on UTC.
+bool tzif_counts_fit(const std::string &packed, size_t start, size_t length) {
+    if (length < kTzifHeaderSize) return false;
+    int64_t counts[6];
+    for (size_t i = 0; i < 6; ++i) {
+        counts[i] = static_cast<uint32_t>(be32(packed, start + kTzifCountsAt + 4 * i));
     }
-    return true;
+    const auto [isut, isstd, leap, time, type, chars] = counts;
+    // Transition times (4 bytes) and their type indices, 6-byte types, the
+    // abbreviations, 8-byte leap-second records and one byte per indicator.
+    const int64_t data = time * 5 + type * 6 + chars + leap * 8 + isstd + isut;
+    return data <= static_cast<int64_t>(length - kTzifHeaderSize);
 }
 
-void report(const std::string &what) {
-    (void)fprintf(stderr, "velmora-zone: %s; velmora runs on UTC\n", what.c_str());
+// The zone's name for a report, its control bytes escaped so that it stays one line.
+std::string printable(const std::string &name) {
+    std::string out;
+    for (const char c : name) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
+            (void)snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -80,6 +90,8 @@ const char *packed_error_text(PackedError error) {
             return "zone's rules past the end";
         case PackedError::kNotTzif:
             return "zone's rules are not TZif";
+        case PackedError::kTzifCut:
+            return "zone's rules are cut short";
     }
     return "unknown error";
 }
@@ -108,6 +120,8 @@ PackedError find_zone(const std::string &packed, const std::string &zone, ZoneBl
         const int64_t length = be32(packed, at + kNameSize + 4);
         if (start < data || length < 0 || start + length > size) return PackedError::kBlobPastEnd;
         if (length < 4 || packed.compare(start, 4, "TZif") != 0) return PackedError::kNotTzif;
+        if (!tzif_counts_fit(packed, static_cast<size_t>(start), static_cast<size_t>(length)))
+            return PackedError::kTzifCut;
         blob->offset = static_cast<size_t>(start);
         blob->length = static_cast<size_t>(length);
         return PackedError::kNone;
@@ -125,10 +139,10 @@ std::string gmt_offset_zone(const std::string &property) {
     return zone;
 }
 
-bool resolve_zone(const std::string &property, std::string *tz) {
+bool resolve_zone(const std::string &property, std::string *tz, std::string *why) {
     *tz = kUtc;
     if (property.empty()) {
-        report("the phone names no time zone (persist.sys.timezone is empty)");
+        *why = "the phone names no time zone (persist.sys.timezone is empty)";
         return false;
     }
     const std::string gmt = gmt_offset_zone(property);
@@ -145,36 +159,37 @@ bool resolve_zone(const std::string &property, std::string *tz) {
     std::vector<Packed> found;
     for (const char *path : kPackedTzdataFiles) {
         Packed packed{"", path, ""};
-        if (read_whole(path, &packed.bytes)) {
+        if (read_head(path, kMaxPacked_bytes, &packed.bytes)) {
             packed.version = tzdata_version(packed.bytes);
             found.push_back(std::move(packed));
         }
     }
     if (found.empty()) {
-        report("no packed tzdata file on this phone");
+        *why = "no packed tzdata file on this phone";
         return false;
     }
     std::stable_sort(found.begin(), found.end(),
                      [](const Packed &a, const Packed &b) { return a.version > b.version; });
-    std::string why;
+    std::string reasons;
     for (const Packed &packed : found) {
         ZoneBlob blob;
         const PackedError error = find_zone(packed.bytes, property, &blob);
         if (error == PackedError::kNone) {
-            if (!write_atomically(kZoneFile, packed.bytes.data() + blob.offset, blob.length)) {
-                report(std::string("cannot write ") + kZoneFile + ": " + strerror(errno));
+            if (!write_atomically(kZoneFile, packed.bytes.substr(blob.offset, blob.length))) {
+                *why = std::string("cannot write ") + kZoneFile + ": " + strerror(errno);
                 return false;
             }
             char absolute[PATH_MAX];
             if (realpath(kZoneFile, absolute) == nullptr) {
-                report(std::string("cannot find ") + kZoneFile + ": " + strerror(errno));
+                *why = std::string("cannot find ") + kZoneFile + ": " + strerror(errno);
                 return false;
             }
             *tz = std::string(":") + absolute;
             return true;
         }
-        why += std::string(why.empty() ? "" : ", ") + packed.path + ": " + packed_error_text(error);
+        reasons += std::string(reasons.empty() ? "" : ", ") + packed.path + ": " +
+                   packed_error_text(error);
     }
-    report("no rules for \"" + property + "\" (" + why + ")");
+    *why = "no rules for \"" + printable(property) + "\" (" + reasons + ")";
     return false;
 }

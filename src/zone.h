@@ -1,8 +1,8 @@
 // The phone's time zone for a velmora built without Android's C library, which
-// finds no zone on Android by itself. velmora-zone resolves it once, before
-// velmora starts: the zone Android names is looked up in Android's packed
-// tzdata, its TZif rules are copied next to the module, and velmora is handed
-// TZ=:<that file>, which the C library reads once at the first time stamp.
+// finds no zone on Android by itself. `velmoractl zone` resolves it once,
+// before velmora starts: the zone Android names is looked up in Android's
+// packed tzdata, its TZif rules are copied next to the module, and velmora is
+// handed TZ=:<that file>, which the C library reads once at the first time stamp.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +24,7 @@ enum class PackedError {
     kNoZone,           // the index does not name the zone
     kBlobPastEnd,      // the zone's entry points outside the file
     kNotTzif,          // the zone's entry does not start with "TZif"
+    kTzifCut,          // its header's counts announce more data than the entry holds
 };
 
 // The text a report gives for error ("index past the end", ...).
@@ -44,5 +45,5 @@ std::string gmt_offset_zone(const std::string &property);
 // Resolves the zone that persist.sys.timezone names into the TZ value velmora
 // runs with: ":<absolute path>" of the zone's rules, copied from the newest
 // packed tzdata (by version) that holds the zone, or a GMT offset. When there
-// is none, reports why on the error stream and gives "UTC0": false.
-bool resolve_zone(const std::string &property, std::string *tz);
+// is none, gives "UTC0" and why (one line, control bytes escaped): false.
+bool resolve_zone(const std::string &property, std::string *tz, std::string *why);

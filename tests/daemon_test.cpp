@@ -32,16 +32,22 @@ TEST_F(Velmora, FatalEndingsReportAndExitZero) {
     }
 }
 
-// Each node vanishes for a while and comes back: the fallback shows in the
-// log, and the right value returns.
+// Each node vanishes for a while (or, for the settings, is rewritten) and
+// comes back: the fallback shows in the log, and the right value returns.
 TEST_F(Velmora, NodesVanishAndComeBack) {
+    const std::string on = settings(1, 27, 22, 7, 40000, 38000);
     const struct {
-        const char *node, *content;
+        const char *node;
+        std::string content;
         const char *during, *after;  // in the log
+        std::string meanwhile;       // "": removed
     } cases[] = {
-        {kStatusNode, "Charging\n", "状态=0,", "状态=Charging,"},
-        {kBoardTempNode, "38000\n", ",平均温度35000,", ",平均温度35300,"},
-        {kQualcommBacklightNode, "100\n", "目标温度=38000,", "目标温度=40000,"},
+        {kStatusNode, "Charging\n", "状态=0,", "状态=Charging,", ""},
+        {kBatteryTempNode, "350\n", ",电池温度0,", ",电池温度350,", ""},
+        {kBoardTempNode, "38000\n", ",平均温度35000,", ",平均温度35300,", ""},
+        {kQualcommBacklightNode, "100\n", "目标温度=38000,", "目标温度=40000,", ""},
+        {kSettingsFile, on, "亮屏温度=41000,", "亮屏温度=40000,",
+         settings(1, 27, 22, 7, 41000, 38000)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.node);
@@ -51,7 +57,11 @@ TEST_F(Velmora, NodesVanishAndComeBack) {
         fs::remove(kLogFile);
         const pid_t pid = start("2026-06-01 12:00:00");
         EXPECT_TRUE(wait_for_lines(1));
-        fs::remove(c.node);
+        if (c.meanwhile.empty()) {
+            fs::remove(c.node);
+        } else {
+            put(c.node, c.meanwhile);
+        }
         EXPECT_TRUE(wait_until([&] { return log().back().find(c.during) != std::string::npos; }));
         put(c.node, c.content);
         EXPECT_TRUE(wait_until([&] { return log().back().find(c.after) != std::string::npos; }));
@@ -94,18 +104,33 @@ TEST_F(Velmora, CadenceFollowsTheStatusEveryCycle) {
               std::string::npos);
 }
 
-// The log on a full disk: every line is lost, silently, and regulation goes on.
+// The log on a full disk loses every line silently; a directory in its place
+// is reported every cycle. Either way regulation goes on.
 TEST_F(Velmora, BrokenLogKeepsRegulating) {
-    fs::create_symlink("/dev/full", kLogFile);
-    log_on();
-    const pid_t pid = start("2026-06-01 12:00:00");
-    // Each new write means the cycle before it, log line included, has passed.
-    for (int cycle = 0; cycle < 3; ++cycle) {
-        put(kOldChargeNode, "1\n");
-        EXPECT_TRUE(wait_for_write("1\n"));
+    for (const bool directory : {false, true}) {
+        SCOPED_TRACE(directory ? "directory" : "/dev/full");
+        lay_out_phone(root_);
+        fs::remove_all(kLogFile);
+        if (directory) {
+            fs::create_directory(kLogFile);
+        } else {
+            fs::create_symlink("/dev/full", kLogFile);
+        }
+        log_on();
+        const pid_t pid = start("2026-06-01 12:00:00");
+        // Each new write means the cycle before it, log line included, has passed.
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            put(kOldChargeNode, "1\n");
+            EXPECT_TRUE(wait_for_write("1\n"));
+        }
+        stop(pid);
+        std::istringstream reports(errors());
+        int count = 0;
+        for (std::string line; std::getline(reports, line); ++count) {
+            EXPECT_EQ(line, "无法打开输出文件: Is a directory");
+        }
+        EXPECT_EQ(count >= 2, directory);
     }
-    stop(pid);
-    EXPECT_EQ(errors(), "");
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// The zip's own phone build on phone trees: each tree gets the unpacked
-// module, BusyBox for the manager's shell (scripts/lay-out-phone), a packed
-// tzdata and qemu-aarch64-static, and the module's service.sh
-// runs as root in a chroot of it, so nothing reaches the host's /sys. Real
-// time: the log line comes after the 10-second pause.
+// The zip's own phone build on phone trees: each tree gets BusyBox for the
+// manager's shell (scripts/lay-out-phone), the unpacked module started through
+// qemu-aarch64-static (scripts/unpack-module) and a packed tzdata, and the
+// module's service.sh runs as root in a chroot of it, so nothing reaches the
+// host's /sys. Real time: the log line comes after the 10-second pause.
 #include "phone.h"
 
 #include <signal.h>
@@ -27,18 +27,11 @@ void lay_out_chroot_phone(const fs::path &root, const std::string &zone) {
     put(root / kBatteryTempNode, "390\n");
     fs::remove(root / kBoardTempNode);
     put(root / kSettingsFile, settings(1, 27, 22, 22, 40000, 39000));
-    run("unzip -q -o " VELMORA_ZIP " -x 配置 -d " + (root / kModule).string());
+    run(VELMORA_SOURCE_DIR "/scripts/unpack-module " + root.string() + " " VELMORA_ZIP);
     // The zip's velmora: static AArch64, with the device's own paths.
-    const std::string velmora = (root / kModule / "velmora").string();
+    const std::string velmora = (root / kModule / "velmora.arm64").string();
     run("file -b " + velmora + " | grep -q 'ARM aarch64.*, statically linked'");
     run("strings " + velmora + " | grep -qx /sys/class/power_supply/battery/status");
-    // Without binfmt the shell starts the AArch64 binaries through qemu.
-    fs::copy_file("/usr/bin/qemu-aarch64-static", root / "qemu-aarch64-static");
-    for (const char *binary : {"velmora", "velmora-zone"}) {
-        fs::rename(root / kModule / binary, root / kModule / (std::string(binary) + ".arm64"));
-        put(root / kModule / binary, "#!/bin/sh\nexec /qemu-aarch64-static \"$0.arm64\" \"$@\"\n");
-        fs::permissions(root / kModule / binary, fs::perms::owner_exec, fs::perm_options::add);
-    }
     put(root / "system/usr/share/zoneinfo/tzdata",
         packed_tzdata("tzdata2024a", {{"Asia/Kolkata", "Asia/Kolkata"},
                                       {"Australia/Sydney", "Australia/Sydney"}}));
@@ -54,7 +47,7 @@ TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
     } phones[] = {
         {"Asia/Kolkata", "Asia/Kolkata", "", {}},
         {"Australia/Sydney", "Australia/Sydney", "", {}},
-        {"Mars/Olympus", "UTC", "03:04:05 velmora-zone: no rules for \"Mars/Olympus\"", {}},
+        {"Mars/Olympus", "UTC", "03:04:05 velmoractl: no rules for \"Mars/Olympus\"", {}},
     };
     for (Phone &phone : phones) {
         char name[] = "/tmp/velmora-phone-XXXXXX";

@@ -2,6 +2,7 @@
 
 #include "main.h"
 #include "phone.h"
+#include "settings_file.h"
 
 namespace {
 
@@ -15,39 +16,62 @@ std::string replace_all(std::string text, const std::string &from, const std::st
     return text;
 }
 
-// Every form read whole (the model is the last value) or refused with its report.
+// Every form read whole (the model is the last value) or refused with its
+// report, and velmoractl check's verdict on it: "ok" exactly when velmora reads it.
 TEST_F(Settings, FormsTable) {
+    const std::string stop = "读取配置数据失败: entry ";
     const struct {
         const char *name;
-        std::string text;
+        std::string text;   // "-": no file
         const char *model;  // nullptr: refused
+        std::string verdict;
     } cases[] = {
-        {"line feeds", kGood, "MI11"},
-        {"CRLF", replace_all(kGood, "\n", "\r\n"), "MI11"},
-        {"one line, single spaces", replace_all(kGood, "\n", " "), "MI11"},
-        {"indentation and blank lines", replace_all(kGood, "\n", "\n\n\t  "), "MI11"},
-        {"space after =, a plus sign", replace_all(kGood, "=40000", "= +40000"), "MI11"},
-        {"notes after the eighth", kGood + "# 功率: 1833 uA per unit\n", "MI11"},
+        {"line feeds", kGood, "MI11", "ok"},
+        {"CRLF", replace_all(kGood, "\n", "\r\n"), "MI11", "ok"},
+        {"one line, single spaces", replace_all(kGood, "\n", " "), "MI11", "ok"},
+        {"indentation and blank lines", replace_all(kGood, "\n", "\n\n\t  "), "MI11", "ok"},
+        {"space after =, a plus sign", replace_all(kGood, "=40000", "= +40000"), "MI11", "ok"},
+        {"notes after the eighth", kGood + "# 功率: 1833 uA per unit\n", "MI11", "ok"},
         {"long model cut", replace_all(kGood, "MI11", std::string(40, 'x')),
-         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
-        {"space before =", replace_all(kGood, "功率=", "功率 ="), nullptr},
-        {"byte-order mark", "\xEF\xBB\xBF" + kGood, nullptr},
-        {"blank first line", "\n" + kGood, nullptr},
-        {"seven entries", kGood.substr(0, kGood.find("机型=")), nullptr},
-        {"a word for a number", replace_all(kGood, "=27", "=high"), nullptr},
-        {"number past int32", replace_all(kGood, "=40000", "=2147483648"), nullptr},
-        {"entries run together", replace_all(kGood, "\n", ""), nullptr},  // the version takes all
-        {"empty", "", nullptr},
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxx", "ok"},
+        {"8th entry after 5000 blank lines",
+         replace_all(kGood, "\n机型", std::string(5000, '\n') + "机型"), "MI11", "ok"},
+        {"space before =", replace_all(kGood, "功率=", "功率 ="), nullptr,
+         stop + "2 (功率=) at byte 21: not the key"},
+        {"byte-order mark", "\xEF\xBB\xBF" + kGood, nullptr,
+         stop + "1 (日志开关=) at byte 0: not the key"},
+        {"blank first line", "\n" + kGood, nullptr, stop + "1 (日志开关=) at byte 0: not the key"},
+        {"seven entries", kGood.substr(0, kGood.find("机型=")), nullptr,
+         stop + "8 (机型=) at byte 94: the file ends"},
+        {"a word for a number", replace_all(kGood, "=27", "=high"), nullptr,
+         stop + "2 (功率=) at byte 22: no number"},
+        {"NUL inside a number",
+         replace_all(kGood, "=27",
+                     std::string("=2\0"
+                                 "7",
+                                 4)),
+         nullptr, stop + "3 (晚上=) at byte 23: not the key"},
+        {"number past int32", replace_all(kGood, "=40000", "=2147483648"), nullptr,
+         stop + "5 (亮屏温度=) at byte 67: number out of range"},
+        {"entries run together", replace_all(kGood, "\n", ""), nullptr,  // the version takes all
+         stop + "8 (机型=) at byte 98: the file ends"},
+        {"empty", "", nullptr, stop + "1 (日志开关=) at byte 0: the file ends"},
+        {"missing", "-", nullptr, "无法打开读取配置文件: No such file or directory"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         g_state = ControllerState{};
-        put(kSettingsFile, c.text);
+        fs::remove(kSettingsFile);
+        if (c.text != "-") put(kSettingsFile, c.text);
         testing::internal::CaptureStderr();
         EXPECT_EQ(read_config(), c.model != nullptr);
         const std::string err = testing::internal::GetCapturedStderr();
+        const CtlOutput check = ctl_check(kSettingsFile);
+        EXPECT_EQ(check.out, c.verdict + "\n");
+        EXPECT_EQ(check.status, c.model != nullptr ? 0 : 1);
         if (c.model == nullptr) {
-            EXPECT_EQ(err.rfind("读取配置数据失败: ", 0), 0u) << err;
+            // The daemon's own report starts as the verdict does.
+            EXPECT_EQ(err.substr(0, err.find(": ")), c.verdict.substr(0, c.verdict.find(": ")));
             continue;
         }
         EXPECT_EQ(err, "");

@@ -1,101 +1,138 @@
-// The settings page from the zip in Debian's headless chromium. Its ksu bridge
-// runs the page's real commands as root in a chroot of a BusyBox phone tree,
-// and the real velmora reads every file the page saves.
+// The settings page from the zip in Debian's headless chromium, through the
+// stand-in for the manager's bridge (tools/page-browser.mjs): the zip's own
+// velmoractl runs as root in a new mksh of an Android phone tree, and the
+// real velmora reads every file the page saves.
 //   VELMORA=build/velmora VELMORA_ZIP=dist/velmora-vX.Y.Z.zip VELMORA_SOURCE_DIR=.
-//   [VELMORA_SCREENSHOT=page.png] node --test tests/webui.test.mjs
+//   [VELMORA_SCREENSHOT=docs/webui] node --test tests/webui.test.mjs
 import assert from 'node:assert/strict';
-import {execFile, execFileSync, spawnSync} from 'node:child_process';
+import {spawnSync} from 'node:child_process';
 import fs from 'node:fs';
+import {createRequire} from 'node:module';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
-import {launch, openPage} from '../tools/page-browser.mjs';
+import {launch, openPage, phoneWithModule} from '../tools/page-browser.mjs';
 import {logLines} from '../tools/sample-log.mjs';
 
 const {VELMORA, VELMORA_ZIP, VELMORA_SOURCE_DIR, VELMORA_SCREENSHOT} = process.env;
 const skip = process.getuid() !== 0 && 'chroot needs root';
-let phone, module, browser, page;
-const read = (file) => fs.readFileSync(path.join(module, file), 'utf8');
-
-// The root shell of the manager, in the phone: what ksu.exec answers.
-const inPhone = (cmd) => new Promise((resolve) => execFile(`${VELMORA_SOURCE_DIR}/scripts/in-phone`, [phone, cmd],
-{maxBuffer: 1 << 26}, (error, stdout, stderr) => resolve({errno: error ? error.code : 0, stdout, stderr})));
+let phone, browser, page;
+const file = (name) => path.join(phone.module, name);
+const settings = () => fs.readFileSync(file('配置'));
+const shown = (id, pattern) => page.waitForFunction(([id, source]) =>
+  new RegExp(source).test(document.getElementById(id).textContent), [id, pattern.source]);
+const loaded = async (target = page) => (await target.reload(),
+  target.waitForFunction(() => document.getElementById('charts').dataset.points !== undefined));
 
 before(async () => {
   if (skip) return;
-  phone = fs.mkdtempSync('/tmp/velmora-webui-');
-  execFileSync(`${VELMORA_SOURCE_DIR}/scripts/lay-out-phone`, [phone, 'Charging', '0', 'busybox']);
-  module = path.join(phone, 'data/adb/modules/velmora');
-  execFileSync('unzip', ['-q', '-o', VELMORA_ZIP, '-d', module]);  // the default 配置, notes and all
+  phone = phoneWithModule(VELMORA_SOURCE_DIR, VELMORA_ZIP);
   browser = await launch();
-  page = await openPage(browser, `${module}/webroot`, inPhone);
-  await page.waitForFunction(() => document.forms.settings.elements.power.value !== '');
+  page = await openPage(browser, `${phone.module}/webroot`, phone.exec);
 });
 
-after(async () => (await browser?.close(), phone && fs.rmSync(phone, {recursive: true, force: true})));
+after(async () => (await browser?.close(), phone && fs.rmSync(phone.root, {recursive: true, force: true})));
 
-const defaults = {power: '27', night: '22', morning: '7', on_temp: '40', off_temp: '38',
-  version: 'v1', model: 'phone'};
-
-test('draws the last 24 hours of the log and switches and clears it', {skip}, async () => {
-  fs.writeFileSync(path.join(module, 'PID_log'), logLines(8640 + 100));  // a day and more
-  await page.reload();
-  await page.waitForFunction(() => document.getElementById('charts').dataset.points === '8640');
-  assert.equal(await page.locator('#charts canvas').count(), 3);
-  if (VELMORA_SCREENSHOT) await page.screenshot({path: VELMORA_SCREENSHOT, fullPage: true});
-
-  await page.click('#log-on');
-  await page.waitForFunction(() => /^Log on/.test(document.getElementById('log-summary').textContent));
-  assert.match(read('配置'), /^日志开关=1\n/);
-  await page.click('#log-off');
-  await page.waitForFunction(() => /^Log off/.test(document.getElementById('log-summary').textContent));
+test('draws the day, a garbled, empty or missing log; one switch; clears', {skip}, async () => {
+  const junk = `${logLines(3).replace(/,电量=/g, ',电量')}\xff垃圾\n%41\n`;
+  for (const [log, points, summary] of [
+    [logLines(8640), 8640, /^8640 cycles from 2031-01-01 00:00/],
+    [logLines(8640).repeat(2), 17280, /^17280 cycles/],  // past one call's 12,000 rows
+    [junk + logLines(2), 2, /^2 cycles .* 5 lines that are not velmora's skipped/],
+    ['', 0, /^The log is empty/],
+    [null, 0, /^No log file yet/],
+  ]) {
+    fs.rmSync(file('PID_log'), {force: true});
+    if (log !== null) fs.writeFileSync(file('PID_log'), log);
+    await loaded();
+    assert.equal(await page.$eval('#charts', (box) => Number(box.dataset.points)), points);
+    assert.equal(await page.locator('#charts canvas').count(), points ? 3 : 0);
+    assert.match(await page.textContent('#log-summary'), summary);
+  }
+  for (const [on, entry] of [[true, /^日志开关=1\n/], [false, /^日志开关=0\n/]]) {
+    await page.click('#log-switch');
+    await shown('log-summary', on ? /^Log on/ : /^Log off/);
+    assert.match(settings().toString(), entry);
+  }
+  fs.writeFileSync(file('PID_log'), logLines(5));
   await page.click('#log-clear');
   await page.click('#log-clear-yes');
-  await page.waitForFunction(() => document.getElementById('charts').dataset.points === '0');
-  assert.equal(read('PID_log'), '');
-
-  const bare = await openPage(browser, `${module}/webroot`);  // no bridge: says so plainly
-  assert.ok(await bare.isVisible('#no-bridge'));
-  assert.ok(await bare.isDisabled('#save'));
+  await shown('log-summary', /empty/);
+  assert.equal(fs.readFileSync(file('PID_log'), 'utf8'), '');
 });
 
-test('saves what velmora reads, and refuses or stores literally what is hostile', {skip}, async () => {
-  const kept = read('配置').slice(read('配置').indexOf('\n\nvelmora 读取'));
-  assert.match(kept, /velmora reads the eight lines above/);
-  const rows = [
-    // name, fields, what the file then holds (null: refused, the file unchanged)
-    ['valid', {power: '20', on_temp: '41.5', off_temp: '37'}, {功率: '20', 亮屏温度: '41500', 息屏温度: '37000'}],
-    ['quotes and $(...)', {model: `a'b"$(reboot)`}, {机型: `a'b"$(reboot)`}],
-    ['backticks', {version: '`touch${IFS}/pwned`'}, {版本: '`touch${IFS}/pwned`'}],
-    ['hour 25 is a warning', {night: '25'}, {晚上: '25'}],
-    ['power past int32', {power: '2147483648'}, null],
-    ['temperature past int32', {on_temp: '2147484'}, null],
-    ['a tab in a word', {model: 'a\tb'}, null],
-    ['40-byte UTF-8 model', {model: `${'型'.repeat(13)}a`}, null],
-  ];
-  const node = path.join(phone, 'sys/class/power_supply/battery/constant_charge_current_max');
-  for (const [name, fields, stored] of rows) {
-    const before = read('配置');
-    for (const [field, value] of Object.entries({...defaults, ...fields})) {
-      await page.fill(`[name=${field}]`, value);
+test('saves byte-exact what velmora reads; refuses or stores literally what is hostile', {skip}, async () => {
+  const notes = Buffer.concat([Buffer.from('\n# '), Buffer.from([0xc5, 0xe4, 0xd6, 0xc3, 0xff]), Buffer.from('\n')]);
+  fs.writeFileSync(file('配置'), Buffer.concat([Buffer.from('日志开关=0\n功率=27\n晚上=22\n早上=7\n' +
+    '亮屏温度=40000\n息屏温度=38000\n版本=v1\n机型=%41%42'), notes]));  // GBK 配置, a stray 0xFF
+  await loaded();
+  const node = path.join(phone.root, 'sys/class/power_supply/battery/constant_charge_current_max');
+  for (const [name, fields, stored] of [
+    // name, fields typed, the entries then in the file (refused: the message, the file unchanged)
+    ['%41%42 through load and save: the same bytes', {}, '机型=%41%42'],
+    ['valid', {power: '20', on_temp: '41.5'}, '功率=20\n晚上=22\n早上=7\n亮屏温度=41500'],
+    ['quotes and $(...)', {model: `a'b"$(reboot)`}, `机型=a'b"$(reboot)`],
+    ['backticks', {version: '`touch${IFS}/pwned`'}, '版本=`touch${IFS}/pwned`'],
+    ['power past int32', {power: '2147483648'}, /^Not saved: correct the fields marked/],
+    ['40-byte UTF-8 model', {model: `${'型'.repeat(13)}a`}, /^Not saved: correct the fields marked/],
+    ['velmoractl has the last word', {}, /^Not saved: .*entry 2 \(功率=\)/],
+  ]) {
+    const before = settings();
+    if (name.startsWith('velmoractl')) {  // past the page's own checks
+      await page.evaluate(() => { window.readForm = () => ({valid: true, messages: {},
+        entries: ENTRIES.map(([key]) => [key, key === '功率' ? 'x' : '1'])}); });
     }
+    for (const [field, value] of Object.entries(fields)) await page.fill(`[name=${field}]`, value);
     await page.click('#save');
-    await page.waitForFunction(() => document.getElementById('save-result').textContent !== '');
-    assert.match(await page.textContent('#save-result'), stored ? /^Saved/ : /^Not saved/, name);
-    if (!stored) {
-      assert.equal(read('配置'), before, name);
+    await shown('save-result', /^(Saved|Not saved)/);
+    if (stored instanceof RegExp) {
+      assert.match(await page.textContent('#save-result'), stored, name);
+      assert.deepEqual(settings(), before, name);
+      await loaded();
       continue;
     }
-    const values = {日志开关: '0', 功率: '27', 晚上: '22', 早上: '7', 亮屏温度: '40000',
-      息屏温度: '38000', 版本: 'v1', 机型: 'phone', ...stored};
-    const text = Object.entries(values).map(([key, value]) => `${key}=${value}`).join('\n');
-    assert.equal(read('配置'), text + kept, name);
-    // The real daemon reads it and writes its first limit.
-    fs.writeFileSync(node, 'x');
-    const run = spawnSync('timeout', ['0.5', VELMORA], {cwd: phone, encoding: 'utf8'});
+    const after = settings();
+    assert.ok(after.includes(Buffer.from(stored)) && after.subarray(-notes.length).equals(notes), name);
+    if (!Object.keys(fields).length) assert.deepEqual(after, before, name);
+    fs.writeFileSync(node, 'x');  // the real daemon reads it and writes its first limit
+    const run = spawnSync('timeout', ['0.5', VELMORA], {cwd: phone.root, encoding: 'utf8'});
     assert.doesNotMatch(run.stderr, /读取配置数据失败/, name);
     assert.match(fs.readFileSync(node, 'utf8'), /^-?\d+\n$/, name);
     await page.evaluate(() => { document.getElementById('save-result').textContent = ''; });
   }
-  assert.equal(await page.evaluate(() => parseWord('a\nb').error), 'no spaces or line breaks');
-  assert.ok(!fs.existsSync(path.join(phone, 'pwned')));
+  assert.ok(!fs.existsSync(path.join(phone.root, 'pwned')));
+});
+
+test('marks a damaged file and "not running"; contrast, targets, 360 px in light and dark', {skip}, async () => {
+  fs.writeFileSync(file('配置'), '日志开关=1\n功率=27\n晚上=x\n早上=7\n亮屏温度=40000\n息屏温度=38000\n版本=v\n机型=m\n');
+  const axe = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
+  for (const colorScheme of ['light', 'dark']) {
+    const view = await openPage(browser, `${phone.module}/webroot`, phone.exec, {width: 360, height: 800, colorScheme});
+    await loaded(view);
+    assert.match(await view.textContent('#damaged'), /entry 3 \(晚上=\)/);
+    assert.deepEqual(await view.$$eval('input.error', (inputs) => inputs.map((input) => input.name)), ['night']);
+    assert.equal(await view.inputValue('[name=morning]'), '7');
+    assert.match(await view.textContent('dd.alert'), /^not running/);
+    assert.equal(await view.evaluate(() => document.documentElement.scrollWidth), 360);
+    await view.addScriptTag({path: axe});
+    const {violations} = await view.evaluate(() => {
+      // Tap targets of 48 px, the size alone (no spacing exception).
+      axe.configure({checks: [{id: 'target-size', options: {minSize: 48}}],
+        rules: [{id: 'target-size', any: ['target-size']}]});
+      return axe.run(document, {runOnly: ['color-contrast', 'target-size']});
+    });
+    assert.deepEqual(violations.flatMap((v) => v.nodes.map((n) => n.failureSummary)), [], colorScheme);
+    await view.close();
+  }
+  const bare = await openPage(browser, `${phone.module}/webroot`);  // no bridge: says so plainly
+  assert.ok(await bare.isVisible('#no-bridge') && await bare.isDisabled('#save'));
+});
+
+test('screenshots for the README, 412 × 915', {skip: skip || !VELMORA_SCREENSHOT}, async () => {
+  spawnSync('unzip', ['-q', '-o', VELMORA_ZIP, '配置', '-d', phone.module]);
+  fs.writeFileSync(file('PID_log'), logLines(8640));
+  for (const colorScheme of ['light', 'dark']) {
+    const view = await openPage(browser, `${phone.module}/webroot`, phone.exec, {width: 412, height: 915, colorScheme});
+    await loaded(view);
+    await view.screenshot({path: `${VELMORA_SCREENSHOT}-${colorScheme}.png`, fullPage: true});
+  }
 });

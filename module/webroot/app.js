@@ -1,19 +1,19 @@
-// velmora's settings page in the root manager's WebUI. Every command runs in a
-// root shell through the manager's bridge; no text a user types reaches that
-// shell: the settings file travels as base64 and numbers only once validated.
+// velmora's settings page in the root manager's WebUI. Every command is
+// velmoractl in a root shell through the manager's bridge, which hands a
+// result back inside a javascript: URL: percent-decoded and dropped past
+// 2 MiB. So every result that may hold user text comes as base64, the log
+// comes in slices, and no text a user types reaches the shell but as base64.
 'use strict';
 
-const MODDIR = '/data/adb/modules/velmora';
-const SETTINGS = `${MODDIR}/配置`;
-const LOG = `${MODDIR}/PID_log`;
-const LOG_LINES = 8640;  // 24 hours of charging at one line per 10 s
-const DAY_S = 86400;
+const CTL = '/data/adb/modules/velmora/velmoractl';
+const HOURS = 24;  // the chart's window
+const NO_ANSWER_MS = 30000;
 const INT32_MIN = -2147483648n;
 const INT32_MAX = 2147483647n;
 const WORD_MAX_BYTES = 29;  // what velmora keeps of a word
 const UA_PER_POWER_AT_FULL_DRIVE = 1833 * 100;  // the limit at drive 100, uA per power unit
 
-// The eight entries in the order velmora reads them: key, the status.sh name, kind.
+// The eight entries in the order velmora reads them: key, velmoractl's name, kind.
 const ENTRIES = [
   ['日志开关', 'log_switch', 'switch'],
   ['功率', 'power', 'integer'],
@@ -27,31 +27,36 @@ const ENTRIES = [
 
 const $ = (id) => document.getElementById(id);
 const form = $('settings');
-let state = new Map();  // the last status.sh output
-let notes = '\n';       // what follows the eighth entry in 配置, kept as it is
+const logSwitch = $('log-switch');
+let status = new Map();    // velmoractl status
+let settings = new Map();  // velmoractl settings: the file as velmora reads it
+let notes = new Uint8Array();  // the bytes after the eighth entry, kept as they are
 
 // ---- the bridge
 
 let calls = 0;
-// ksu.exec(cmd, options, callback name) answers through a global function.
+// ksu.exec(cmd, options, callback name) answers later through a global function.
 function exec(cmd) {
   return new Promise((resolve, reject) => {
     const name = `velmora_exec_${Date.now()}_${calls++}`;
+    const timer = setTimeout(() => {
+      delete window[name];
+      reject(new Error('no answer from the root shell'));
+    }, NO_ANSWER_MS);
     window[name] = (errno, stdout, stderr) => {
+      clearTimeout(timer);
       delete window[name];
       resolve({errno, stdout, stderr});
     };
     try {
       ksu.exec(cmd, '{}', name);
     } catch (error) {
+      clearTimeout(timer);
       delete window[name];
       reject(error);
     }
   });
 }
-
-// A constant or validated text as one shell word.
-const quote = (text) => `'${String(text).replace(/'/g, `'\\''`)}'`;
 
 function toBase64(bytes) {
   let binary = '';
@@ -61,25 +66,42 @@ function toBase64(bytes) {
   return btoa(binary);
 }
 
-const fromBase64 = (text) =>
-  Uint8Array.from(atob(text.replace(/\s+/g, '')), (c) => c.charCodeAt(0));
-
+const fromBase64 = (text) => Uint8Array.from(atob(text.replace(/\s+/g, '')), (c) => c.charCodeAt(0));
 const utf8 = (text) => new TextEncoder().encode(text);
+const text = (bytes) => new TextDecoder().decode(bytes);
 
-// ---- validation: what velmora accepts, and what makes no sense to it
-
-function parseInteger(text) {
-  if (!/^[+-]?\d+$/.test(text)) return {error: 'a whole number, such as 27'};
-  const value = BigInt(text);
-  if (value < INT32_MIN || value > INT32_MAX) {
-    return {error: 'out of range (-2147483648 to 2147483647)'};
+// velmoractl with arguments that are constants, numbers or base64. Resolves
+// to {code, out} for an exit status in `accepted`; otherwise rejects with
+// velmoractl's own message.
+async function ctl(args, {base64 = false, accepted = [0]} = {}) {
+  const {errno, stdout, stderr} = await exec(`${CTL}${base64 ? ' --base64' : ''} ${args}`);
+  const [out, err] = base64 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] : [stdout, stderr];
+  if (!accepted.includes(errno)) {
+    throw new Error(err.trim() || out.trim() || `velmoractl ${args.split(' ')[0]} ended with ${errno}`);
   }
+  return {code: errno, out};
+}
+
+const keyValues = (out) => new Map(out.split('\n').filter((line) => line.includes('='))
+  .map((line) => [line.slice(0, line.indexOf('=')), line.slice(line.indexOf('=') + 1)]));
+
+function showProblem(error) {
+  $('problem').textContent = error.message;
+  $('problem').hidden = false;
+}
+
+// ---- what is typed: velmora's rules, for instant feedback (velmoractl has the last word)
+
+function parseInteger(input) {
+  if (!/^[+-]?\d+$/.test(input)) return {error: 'a whole number, such as 27'};
+  const value = BigInt(input);
+  if (value < INT32_MIN || value > INT32_MAX) return {error: 'out of range (-2147483648 to 2147483647)'};
   return {value};
 }
 
 // °C with up to three decimals, stored in thousandths of a degree.
-function parseCelsius(text) {
-  const m = /^([+-]?)(\d+)(?:[.,](\d{1,3}))?$/.exec(text);
+function parseCelsius(input) {
+  const m = /^([+-]?)(\d+)(?:[.,](\d{1,3}))?$/.exec(input);
   if (!m) return {error: 'degrees Celsius, such as 40 or 38.5'};
   const milli = BigInt(m[2]) * 1000n + BigInt((m[3] || '').padEnd(3, '0'));
   const value = m[1] === '-' ? -milli : milli;
@@ -87,12 +109,12 @@ function parseCelsius(text) {
   return {value};
 }
 
-function parseWord(text) {
-  if (text === '') return {error: 'a word is needed'};
-  if (/\s/.test(text)) return {error: 'no spaces or line breaks'};
-  const bytes = utf8(text).length;
+function parseWord(input) {
+  if (input === '') return {error: 'a word is needed'};
+  if (/\s/.test(input)) return {error: 'no spaces or line breaks'};
+  const bytes = utf8(input).length;
   if (bytes > WORD_MAX_BYTES) return {error: `${bytes} bytes; at most ${WORD_MAX_BYTES}`};
-  return {value: text};
+  return {value: input};
 }
 
 function warningFor(kind, value) {
@@ -104,6 +126,8 @@ function warningFor(kind, value) {
   return '';
 }
 
+const switchValue = () => (logSwitch.getAttribute('aria-checked') === 'true' ? '1' : '0');
+
 // The form's values as the file's entries, and a message for each field.
 function readForm() {
   const entries = [];
@@ -111,12 +135,12 @@ function readForm() {
   let valid = true;
   for (const [key, name, kind] of ENTRIES) {
     if (kind === 'switch') {
-      entries.push([key, form.elements[name].checked ? '1' : '0']);
+      entries.push([key, switchValue()]);
       continue;
     }
-    const text = form.elements[name].value;
-    const parsed = kind === 'word' ? parseWord(text) :
-        kind === 'celsius' ? parseCelsius(text.trim()) : parseInteger(text.trim());
+    const input = form.elements[name].value;
+    const parsed = kind === 'word' ? parseWord(input) :
+        kind === 'celsius' ? parseCelsius(input.trim()) : parseInteger(input.trim());
     if (parsed.error) {
       valid = false;
       messages[name] = {text: parsed.error, level: 'error'};
@@ -134,88 +158,76 @@ function readForm() {
 }
 
 function showMessages(messages) {
-  for (const small of form.querySelectorAll('small[data-for]')) {
+  for (const small of document.querySelectorAll('small[data-for]')) {
     const name = small.dataset.for;
     const message = messages[name];
     small.textContent = message ? message.text : '';
     small.className = message ? message.level : '';
-    form.elements[name].classList.toggle('error', message?.level === 'error');
+    (form.elements[name] ?? logSwitch).classList.toggle('error', message?.level === 'error');
   }
 }
 
 // ---- status and settings
 
 async function loadStatus() {
-  const {stdout} = await exec(`sh ${quote(`${MODDIR}/status.sh`)}`);
-  state = new Map();
-  for (const line of stdout.split('\n')) {
-    const at = line.indexOf('=');
-    if (at > 0) state.set(line.slice(0, at), line.slice(at + 1));
-  }
-  showStatus();
-}
-
-function showStatus() {
-  const get = (key) => state.get(key) ?? '';
+  status = keyValues((await ctl('status', {base64: true})).out);
+  const get = (key) => status.get(key) ?? '';
+  const running = get('running') === 'yes';
   const rows = [
-    ['velmora', get('running') === 'yes' ?
-        `runs since ${get('since')} (pid ${get('pid')})` :
-        `not running${get('last_report') ? `: ${get('last_report')}` : ''}`],
+    ['velmora', running ? `runs since ${get('since')} (pid ${get('pid')})` :
+        `not running${get('last_report') ? `: ${get('last_report')}` : ''}`, !running],
     ['Battery', `${get('status')}, ${get('battery_C')} °C`],
     ['Board', `${get('board_C')} °C`],
     ['Screen', get('screen')],
     ['Target', get('settings') === 'ok' ? `${get('target_C')} °C (${get('target')})` :
-        `none: the settings are damaged (${get('settings')})`],
+        `none: the settings file is damaged (${get('settings')})`, get('settings') !== 'ok'],
     ['Limit', `${get('limit_mA')} mA, node mode ${get('limit_mode')}`],
     ['Log', `${get('log')}, ${Math.round(Number(get('log_bytes')) / 1024)} KiB`],
   ];
-  $('status').replaceChildren(...rows.flatMap(([term, text]) => {
+  $('status').replaceChildren(...rows.flatMap(([term, value, alert]) => {
     const dt = document.createElement('dt');
     const dd = document.createElement('dd');
     dt.textContent = term;
-    dd.textContent = text;
+    dd.textContent = value;
+    dd.classList.toggle('alert', Boolean(alert));
     return [dt, dd];
   }));
 }
 
-// Fills the form from the status and keeps the notes after the eighth entry.
+// Fills the form with every entry velmoractl could read and marks the one
+// velmora stops at.
 async function loadSettings() {
-  await loadStatus();
-  if (state.get('settings') !== 'ok') {
-    $('save-result').textContent =
-        `The settings file is damaged (${state.get('settings')}): velmora stops at its next cycle. ` +
-        'Saving writes all eight entries anew.';
-    $('save-result').className = 'failed';
-    notes = '\n';
-    return;
-  }
+  settings = keyValues((await ctl('settings', {base64: true})).out);
+  notes = fromBase64(settings.get('notes_base64') ?? '');
   for (const [, name, kind] of ENTRIES) {
+    const value = settings.get(kind === 'celsius' ? `${name}_mC` : name) ?? '';
     if (kind === 'switch') {
-      form.elements[name].checked = state.get('log') === 'on';
-    } else if (kind === 'celsius') {
-      form.elements[name].value = String(Number(state.get(`${name}_mC`)) / 1000);
+      logSwitch.setAttribute('aria-checked', String(value === '1'));
     } else {
-      form.elements[name].value = state.get(name) ?? '';
+      form.elements[name].value = kind === 'celsius' && value !== '' ? String(Number(value) / 1000) : value;
     }
   }
-  const end = Number(state.get('settings_end_byte'));
-  const {stdout} = await exec(`tail -c +${end + 1} ${quote(SETTINGS)} | base64`);
-  notes = new TextDecoder().decode(fromBase64(stdout)) || '\n';
-  showMessages(readForm().messages);
+  const messages = readForm().messages;
+  const ok = settings.get('settings') === 'ok';
+  $('damaged').hidden = ok;
+  if (!ok) {
+    const [, name] = ENTRIES[Number(settings.get('settings_entry')) - 1] ?? [];
+    $('damaged').textContent = `The settings file is damaged: ${settings.get('settings')}. ` +
+        'velmora stops at its next cycle. Saving writes all eight entries anew.';
+    if (name) messages[name] = {text: 'velmora stops here', level: 'error'};
+  }
+  showMessages(messages);
 }
 
-// Writes the whole file atomically, then reads it back: true only when what
-// is there now is what was meant.
-async function saveSettings(entries) {
-  const text = entries.map(([key, value]) => `${key}=${value}`).join('\n') + notes;
-  const bytes = utf8(text);
-  const tmp = `${SETTINGS}.new`;
-  const {errno, stderr, stdout} = await exec(
-      `printf %s ${quote(toBase64(bytes))} | base64 -d > ${quote(tmp)} && ` +
-      `mv -f ${quote(tmp)} ${quote(SETTINGS)} && base64 ${quote(SETTINGS)}`);
-  const back = errno === 0 ? fromBase64(stdout) : new Uint8Array();
-  const same = back.length === bytes.length && back.every((b, i) => b === bytes[i]);
-  return {saved: same, why: errno !== 0 ? stderr.trim() || `error ${errno}` : 'read back differs'};
+// Saves the whole file if velmoractl, by velmora's own rule, accepts it:
+// the verdict, or why it could not.
+async function saveFile(entries) {
+  const head = utf8(entries.map(([key, value]) => `${key}=${value}`).join('\n'));
+  const bytes = new Uint8Array(head.length + notes.length);
+  bytes.set(head);
+  bytes.set(notes, head.length);
+  const {code, out} = await ctl(`save ${toBase64(bytes)}`, {base64: true, accepted: [0, 1]});
+  return {saved: code === 0, verdict: out.trim()};
 }
 
 async function onSave(event) {
@@ -223,101 +235,117 @@ async function onSave(event) {
   const {valid, entries, messages} = readForm();
   showMessages(messages);
   const result = $('save-result');
+  result.className = 'failed';
   if (!valid) {
     result.textContent = 'Not saved: correct the fields marked.';
-    result.className = 'failed';
     return;
   }
-  const {saved, why} = await saveSettings(entries);
+  result.textContent = 'Saving…';
+  const {saved, verdict} = await saveFile(entries);
   result.textContent = saved ?
       'Saved. velmora reads it at its next cycle (within 10 s while charging, 50 s otherwise).' :
-      `Not saved: ${why}.`;
+      `Not saved: ${verdict}`;
   result.className = saved ? '' : 'failed';
+  if (saved) await loadSettings();
+  await loadStatus();
+}
+
+// The one control of the log: saves the file as it is, with the switch turned.
+async function onLogSwitch() {
+  const on = switchValue() !== '1';
+  logSwitch.setAttribute('aria-checked', String(on));
+  if (settings.get('settings') !== 'ok') {
+    $('log-summary').textContent = 'The settings file is damaged: the switch is saved with the settings.';
+    return;
+  }
+  const entries = ENTRIES.map(([key, name, kind]) =>
+    [key, kind === 'switch' ? (on ? '1' : '0') : settings.get(kind === 'celsius' ? `${name}_mC` : name)]);
+  const {saved, verdict} = await saveFile(entries);
+  $('log-summary').textContent = saved ? `Log ${on ? 'on' : 'off'} from the next cycle.` :
+      `Not changed: ${verdict}`;
+  await loadSettings();
   await loadStatus();
 }
 
 // ---- the log
 
-// One log line's stamp and readings; null for a line that is not velmora's.
-const LINE = new RegExp(
-    '^(\\d{4})-(\\d\\d)-(\\d\\d) (\\d\\d):(\\d\\d):(\\d\\d),.*目标温度=(-?\\d+),电池温度(-?\\d+),' +
-    '主板温度(-?\\d+),.*目标电流=(-?\\d+)mA,当前电流=(-?\\d+)mA,电量=(-?\\d+)');
-
-function parseLog(text) {
-  const rows = [];
-  for (const line of text.split('\n')) {
-    const m = LINE.exec(line);
-    if (!m) continue;
-    const n = m.slice(1).map(Number);
-    // The phone's local time, shown as written: plotted as if it were UTC.
-    const t = Date.UTC(n[0], n[1] - 1, n[2], n[3], n[4], n[5]) / 1000;
-    rows.push([t, n[7] / 10, n[8] === 0 ? null : n[8] / 1000, n[6] / 1000, n[9], n[10], n[11]]);
+// The window's rows, read in slices from the newest back, each slice far
+// below the bridge's limit: {columns by name, end line's fields}.
+async function readSeries() {
+  let slices = [];
+  let args = `series ${HOURS}`;
+  for (;;) {
+    const lines = (await ctl(args)).out.trim().split('\n');
+    const end = keyValues(lines.pop().replace(/^end /, '').replace(/ /g, '\n'));
+    slices = [lines, ...slices];
+    if (Number(end.get('more') ?? 0) === 0) return {header: lines[0], slices, end};
+    args = `series --since ${Number(end.get('since'))} --before ${Number(end.get('more'))}`;
   }
-  const last = rows.length ? rows[rows.length - 1][0] : 0;
-  const day = rows.filter((row) => row[0] > last - DAY_S);
-  return day[0] ? day[0].map((_, column) => day.map((row) => row[column])) : [];
+}
+
+function seriesColumns({header, slices}) {
+  const names = header.split(',');
+  const columns = names.map(() => []);
+  for (const lines of slices) {
+    for (let i = 1; i < lines.length; ++i) {
+      const row = lines[i].split(',');
+      for (let c = 0; c < names.length; ++c) columns[c].push(Number(row[c]));
+    }
+  }
+  return Object.fromEntries(names.map((name, c) => [name, columns[c]]));
 }
 
 let charts = [];
 
-function drawCharts(columns) {
+function drawCharts(by) {
   for (const chart of charts) chart.destroy();
   charts = [];
   const box = $('charts');
-  if (columns.length === 0) return;
-  const width = Math.max(300, box.clientWidth);
+  if (!by.t?.length) return;
+  const style = getComputedStyle(document.body);
+  const ink = style.color;
+  const grid = style.getPropertyValue('--line').trim();
   const utc = (t) => uPlot.tzDate(new Date(t * 1000), 'Etc/UTC');
   const cursor = {sync: {key: 'velmora'}};
-  const panel = (title, unit, series, values) => {
+  const axis = (label) => ({stroke: ink, grid: {stroke: grid}, ticks: {stroke: grid}, label, size: 56});
+  const panel = (title, unit, series) => {
     // Fixed axis widths, so the three time axes line up.
-    const axes = [{}, {label: unit, size: 60}];
-    charts.push(new uPlot({title, width, height: 180, tzDate: utc, cursor, axes,
-      series: [{}, ...series]}, [columns[0], ...values], box));
+    charts.push(new uPlot({title, width: box.clientWidth, height: 180, tzDate: utc, cursor,
+      axes: [axis(), axis(unit)], series: [{}, ...series.map(([label, stroke, , dash]) =>
+        ({label, stroke, dash}))]}, [by.t, ...series.map(([, , values]) => values)], box));
   };
+  const scaled = (values, per) => values.map((v) => v / per);
   panel('Temperature', '°C', [
-    {label: 'battery', stroke: '#c0392b'},
-    {label: 'board', stroke: '#8e44ad'},
-    {label: 'target', stroke: '#27ae60', dash: [6, 4]},
-  ], [columns[1], columns[2], columns[3]]);
-  panel('Current', 'mA', [
-    {label: 'limit', stroke: '#2980b9'},
-    {label: 'battery', stroke: '#e67e22'},
-  ], [columns[4], columns[5]]);
-  panel('Charge', '%', [{label: 'level', stroke: '#16a085'}], [columns[6]]);
+    ['battery', '#e4572e', scaled(by.battery_dC, 10)],
+    ['board', '#a05cd6', by.board_mC.map((v) => (v === 0 ? null : v / 1000))],
+    ['target', '#2e9e5b', scaled(by.target_mC, 1000), [6, 4]],
+  ]);
+  panel('Current', 'mA', [['limit', '#3a86d4', by.limit_mA], ['battery', '#e8912d', by.current_mA]]);
+  panel('Charge', '%', [['level', '#1c9e8f', by.level_pct]]);
 }
 
 async function loadLog() {
   const started = performance.now();
-  const {stdout} = await exec(`tail -n ${LOG_LINES} ${quote(LOG)} 2>/dev/null`);
-  const columns = parseLog(stdout);
-  drawCharts(columns);
-  const points = columns.length ? columns[0].length : 0;
+  const series = await readSeries();
+  const by = seriesColumns(series);
+  drawCharts(by);
   const box = $('charts');
+  const points = by.t.length;
   box.dataset.points = String(points);
   box.dataset.ms = String(Math.round(performance.now() - started));
-  $('log-summary').textContent = points ?
-      `${points} cycles from ${new Date(columns[0][0] * 1000).toISOString().slice(0, 16)
-          .replace('T', ' ')} on` :
-      'No log lines yet: switch the log on, and a line is written every cycle.';
-}
-
-async function setLog(on) {
-  if (state.get('settings') !== 'ok') {
-    $('log-summary').textContent = 'Fix and save the settings first.';
-    return;
-  }
-  const entries = ENTRIES.map(([key, name, kind]) => [key,
-    kind === 'switch' ? (on ? '1' : '0') : state.get(kind === 'celsius' ? `${name}_mC` : name)]);
-  const {saved, why} = await saveSettings(entries);
-  $('log-summary').textContent = saved ? `Log ${on ? 'on' : 'off'} from the next cycle.` :
-      `Not changed: ${why}.`;
-  await loadSettings();
+  const log = series.end.get('log');
+  const skipped = Number(series.end.get('skipped'));
+  $('log-summary').textContent = (log === 'missing' ? 'No log file yet: switch the log on, and a line is written every cycle.' :
+      log === 'empty' || points === 0 ? 'The log is empty.' :
+      `${points} cycles from ${new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')} on.`) +
+      (skipped ? ` ${skipped} lines that are not velmora's skipped.` : '');
 }
 
 async function clearLog() {
   $('log-confirm').hidden = true;
-  await exec(`: > ${quote(LOG)}`);
-  await Promise.all([loadLog(), loadStatus()]);
+  await ctl('clear-log');
+  await loadLog();
+  await loadStatus();
 }
 
 // ---- start
@@ -328,16 +356,19 @@ function start() {
     for (const control of document.querySelectorAll('button, input')) control.disabled = true;
     return;
   }
-  form.addEventListener('submit', onSave);
+  // Every action reports its failure: velmoractl's message, on top.
+  const act = (action) => (event) => action(event).catch(showProblem);
+  form.addEventListener('submit', act(onSave));
   form.addEventListener('input', () => showMessages(readForm().messages));
-  $('refresh').addEventListener('click', loadStatus);
-  $('log-on').addEventListener('click', () => setLog(true));
-  $('log-off').addEventListener('click', () => setLog(false));
-  $('log-reload').addEventListener('click', loadLog);
+  logSwitch.addEventListener('click', act(onLogSwitch));
+  $('refresh').addEventListener('click', act(loadStatus));
+  $('log-reload').addEventListener('click', act(loadLog));
   $('log-clear').addEventListener('click', () => { $('log-confirm').hidden = false; });
   $('log-clear-no').addEventListener('click', () => { $('log-confirm').hidden = true; });
-  $('log-clear-yes').addEventListener('click', clearLog);
-  loadSettings().then(loadLog);
+  $('log-clear-yes').addEventListener('click', act(clearLog));
+  for (const load of [loadSettings, loadStatus, loadLog]) act(load)();
+  // The charts' ink follows the page's colours: drawn anew when light or dark changes.
+  matchMedia('(prefers-color-scheme: dark)').addEventListener('change', act(loadLog));
 }
 
 start();

@@ -1,0 +1,111 @@
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace {
+
+constexpr mode_t kNewFileMode = 0644;
+
+std::string temp_of(const char *path) {
+    return std::string(path) + ".new";
+}
+
+// read() or pread() until count bytes or the end; false on an error.
+bool read_all(int fd, char *out, size_t count, off_t at, size_t *got) {
+    *got = 0;
+    while (*got < count) {
+        const ssize_t n = at < 0
+                              ? read(fd, out + *got, count - *got)
+                              : pread(fd, out + *got, count - *got, at + static_cast<off_t>(*got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        *got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool read_head(const char *path, size_t max_bytes, std::string *bytes) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bytes->resize(max_bytes);
+    size_t got = 0;
+    const bool ok = read_all(fd, bytes->data(), max_bytes, -1, &got);
+    const int saved = errno;
+    close(fd);
+    bytes->resize(got);
+    errno = saved;
+    return ok;
+}
+
+std::string read_last_line(const char *path, size_t max_bytes) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return "";
+    struct stat st;
+    std::string tail;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const off_t at = st.st_size > static_cast<off_t>(max_bytes)
+                             ? st.st_size - static_cast<off_t>(max_bytes)
+                             : 0;
+        tail.resize(static_cast<size_t>(st.st_size - at));
+        size_t got = 0;
+        if (!read_all(fd, tail.data(), tail.size(), at, &got)) got = 0;
+        tail.resize(got);
+    }
+    close(fd);
+    if (!tail.empty() && tail.back() == '\n') tail.pop_back();
+    const size_t start = tail.rfind('\n');
+    return start == std::string::npos ? tail : tail.substr(start + 1);
+}
+
+bool write_temp(const char *path, const std::string &data) {
+    const std::string tmp = temp_of(path);
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    const bool ok = done == data.size() && fsync(fd) == 0;
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    if (!ok) drop_temp(path);
+    return ok;
+}
+
+bool commit_temp(const char *path) {
+    if (rename(temp_of(path).c_str(), path) != 0) {
+        drop_temp(path);
+        return false;
+    }
+    // The rename itself reaches the disk with the directory's sync.
+    const std::string name(path);
+    const size_t slash = name.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : name.substr(0, slash);
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+bool write_atomically(const char *path, const std::string &data) {
+    return write_temp(path, data) && commit_temp(path);
+}
+
+void drop_temp(const char *path) {
+    const int saved = errno;
+    (void)unlink(temp_of(path).c_str());
+    errno = saved;
+}

@@ -1,0 +1,23 @@
+// Bounded reads and atomic writes of the module directory's files, for
+// velmoractl; the daemon's own reads are in scan.h.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The file's first max_bytes bytes at most; false (errno set) when it cannot be read.
+bool read_head(const char *path, size_t max_bytes, std::string *bytes);
+
+// The file's last line (without its line feed) within its last max_bytes
+// bytes; "" for a missing or empty file.
+std::string read_last_line(const char *path, size_t max_bytes);
+
+// Writes data whole to path's temporary sibling (path + ".new") and syncs it.
+bool write_temp(const char *path, const std::string &data);
+// Renames the temporary sibling over path and syncs the directory; the
+// sibling is removed when that fails.
+bool commit_temp(const char *path);
+// Both: path holds either its old content or data, never a part.
+bool write_atomically(const char *path, const std::string &data);
+// Removes the temporary sibling, keeping errno.
+void drop_temp(const char *path);

@@ -1,0 +1,159 @@
+#include "series.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "debug_log.h"
+#include "nodes.h"
+
+namespace {
+
+constexpr size_t kBlock_bytes = 64 << 10;
+constexpr int64_t kSecondsPerHour = 3600;
+
+bool parse_int(const std::string &line, size_t *at, int32_t *value) {
+    const char *start = line.c_str() + *at;
+    char *end = nullptr;
+    errno = 0;
+    const long long parsed = strtoll(start, &end, 10);
+    if (end == start || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+    if (*start == ' ' || *start == '+' || (*start >= '\t' && *start <= '\r')) return false;
+    *value = static_cast<int32_t>(parsed);
+    *at += static_cast<size_t>(end - start);
+    return true;
+}
+
+// "YYYY-MM-DD hh:mm:ss" as seconds since 1970, read as UTC.
+bool parse_stamp(const std::string &text, int64_t *t) {
+    struct tm broken = {};
+    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &broken);
+    if (text.size() != 19 || end != text.c_str() + text.size()) return false;
+    *t = timegm(&broken);
+    return true;
+}
+
+}  // namespace
+
+bool parse_log_line(const std::string &line, SeriesRow *row) {
+    // Walks the daemon's own template: its text must match byte for byte; a
+    // %d is a number, a %s runs up to the template's next byte.
+    int32_t numbers[kLogFieldCount] = {};
+    std::string stamp;
+    size_t at = 0;
+    int field = 0;
+    for (const char *f = kLogLineFormat; *f != '\0' && *f != '\n'; ++f) {
+        if (f[0] != '%') {
+            if (at >= line.size() || line[at] != *f) return false;
+            ++at;
+            continue;
+        }
+        ++f;
+        if (*f == 'd') {
+            if (!parse_int(line, &at, &numbers[field])) return false;
+        } else if (field < kLogFieldCount - 1) {
+            // The last texts (model, version) may hold commas: the rest of the line.
+            const size_t end = line.find(f[1], at);
+            if (end == std::string::npos || end == at) return false;
+            if (field == kLogStamp) stamp = line.substr(at, end - at);
+            at = end;
+        } else {
+            at = line.size();
+        }
+        ++field;
+    }
+    if (at != line.size() || !parse_stamp(stamp, &row->t)) return false;
+    row->battery_dC = numbers[kLogBattery];
+    row->board_mC = numbers[kLogBoard];
+    row->target_mC = numbers[kLogTarget];
+    row->limit_mA = numbers[kLogLimit];
+    row->current_mA = numbers[kLogCurrent];
+    row->level_pct = numbers[kLogCapacity];
+    return true;
+}
+
+CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
+    CtlOutput output{0, "t,battery_dC,board_mC,target_mC,limit_mA,current_mA,level_pct\n", ""};
+    const int fd = open(kLogFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    const char *state = "missing";
+    std::vector<SeriesRow> rows;  // newest first
+    size_t skipped = 0;
+    int64_t more = 0;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const int64_t end = before < 0 || before > st.st_size ? st.st_size : before;
+        state = end == 0 ? "empty" : "ok";
+        // pending holds the bytes [pos, line_end): the newest line not yet taken
+        // lies at its end, and only its bytes after the last line feed are cut.
+        std::string pending;
+        int64_t pos = end;
+        bool first = before < 0;  // a last line without its line feed is still being written
+        bool done = false;
+        while (!done && pos > 0) {
+            if (end - pos >= kMaxSeries_bytes || rows.size() >= kMaxSeriesRows) {
+                more = pos + static_cast<int64_t>(pending.size());
+                break;
+            }
+            const size_t n = static_cast<size_t>(pos < static_cast<int64_t>(kBlock_bytes)
+                                                     ? pos
+                                                     : static_cast<int64_t>(kBlock_bytes));
+            std::string block(n, '\0');
+            pos -= static_cast<int64_t>(n);
+            if (pread(fd, block.data(), n, pos) != static_cast<ssize_t>(n)) break;
+            pending.insert(0, block);
+            if (first) {
+                const size_t nl = pending.rfind('\n');
+                if (nl == std::string::npos && pos > 0) continue;
+                pending.resize(nl == std::string::npos ? 0 : nl + 1);
+                first = false;
+            }
+            // Every line whose line feed before it is in hand (or the file's first).
+            for (;;) {
+                if (pending.empty()) break;
+                const size_t last = pending.size() - 1;  // pending ends with the line's line feed
+                const size_t nl = last == 0 ? std::string::npos : pending.rfind('\n', last - 1);
+                if (nl == std::string::npos && pos > 0) break;
+                const size_t start = nl == std::string::npos ? 0 : nl + 1;
+                const std::string line = pending.substr(start, last - start);
+                if (rows.size() >= kMaxSeriesRows) {
+                    more = pos + static_cast<int64_t>(pending.size());
+                    done = true;
+                    break;
+                }
+                pending.resize(start);
+                SeriesRow row;
+                if (!parse_log_line(line, &row)) {
+                    ++skipped;
+                    continue;
+                }
+                if (since_t < 0) since_t = row.t - hours * kSecondsPerHour;
+                if (row.t < since_t) {
+                    done = true;
+                    break;
+                }
+                rows.push_back(row);
+            }
+        }
+    }
+    if (fd >= 0) close(fd);
+    char text[160];
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        (void)snprintf(text, sizeof text, "%lld,%d,%d,%d,%d,%d,%d\n",
+                       static_cast<long long>(row->t), row->battery_dC, row->board_mC,
+                       row->target_mC, row->limit_mA, row->current_mA, row->level_pct);
+        output.out += text;
+    }
+    (void)snprintf(text, sizeof text, "end log=%s since=%lld skipped=%zu more=%lld\n", state,
+                   static_cast<long long>(since_t < 0 ? 0 : since_t), skipped,
+                   static_cast<long long>(more));
+    output.out += text;
+    return output;
+}

@@ -1,0 +1,176 @@
+#include "settings_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base64.h"
+#include "files.h"
+#include "main.h"
+#include "nodes.h"
+#include "scan.h"
+
+namespace {
+
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The scanner's offset in its file: the bytes read minus those still in hand.
+int64_t offset_of(const ScanInput &in) {
+    return lseek(in.fd, 0, SEEK_CUR) - static_cast<int64_t>(in.len - in.pos);
+}
+
+void seek(ScanInput &in, int64_t at) {
+    (void)lseek(in.fd, at, SEEK_SET);
+    in.pos = in.len = 0;
+    in.at_end = false;
+}
+
+// Why the reader stopped at entry i: with its key read, a number entry stops
+// after the key, whitespace and a sign; entries 1 to 6 follow a number, so
+// the bytes before the stop end so only when the key was read.
+std::string reason(const std::string &content, int64_t stop, int i, int error) {
+    const SettingsEntry &e = kSettingsEntries[i];
+    if (stop >= static_cast<int64_t>(content.size())) return "the file ends";
+    if (e.number == nullptr) return "not the key";
+    if (error == ERANGE) return "number out of range";
+    size_t at = static_cast<size_t>(stop);
+    if (at > 0 && (content[at - 1] == '+' || content[at - 1] == '-')) --at;
+    while (at > 0 && is_space(content[at - 1])) --at;
+    const size_t key = strlen(e.key);
+    return at >= key && content.compare(at - key, key, e.key) == 0 ? "no number" : "not the key";
+}
+
+}  // namespace
+
+SettingsRead read_settings_file(const char *path) {
+    SettingsRead read;
+    SettingsVerdict &v = read.verdict;
+    ScanInput in;
+    if (!scan_open(in, path)) {
+        v.text = std::string("无法打开读取配置文件: ") + strerror(errno);
+        return read;
+    }
+    struct stat st;
+    if (fstat(in.fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        v.usage = std::string(path) + ": a directory";
+    } else if (st.st_size > kMaxSettings_bytes) {
+        v.usage = std::string(path) + ": over 64 KiB";
+    }
+    if (!v.usage.empty()) {
+        scan_close(in);
+        return read;
+    }
+    v.opened = true;
+    errno = 0;
+    v.whole = read_settings(in, read.values);
+    const int error = errno;
+    v.stop_byte = offset_of(in);
+    std::string content(static_cast<size_t>(kMaxSettings_bytes), '\0');
+    const ssize_t n = pread(in.fd, content.data(), content.size(), 0);
+    content.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    for (int i = 0; i < v.whole; ++i) read.found[i] = true;
+    int64_t end = v.whole == kSettingsCount ? v.stop_byte : -1;
+    if (v.whole == kSettingsCount) {
+        v.text = "ok";
+    } else {
+        v.text = "读取配置数据失败: entry " + std::to_string(v.whole + 1) + " (" +
+                 kSettingsEntries[v.whole].key + ") at byte " + std::to_string(v.stop_byte) + ": " +
+                 reason(content, v.stop_byte, v.whole, error);
+    }
+    // Each later entry: the first line after the stop that starts with it.
+    for (int i = v.whole + 1; i < kSettingsCount; ++i) {
+        for (size_t nl = content.find('\n', static_cast<size_t>(v.stop_byte));
+             nl != std::string::npos && !read.found[i]; nl = content.find('\n', nl + 1)) {
+            seek(in, static_cast<int64_t>(nl + 1));
+            ControllerState scratch;
+            if (read_settings(in, scratch, i) == 0) continue;
+            const SettingsEntry &e = kSettingsEntries[i];
+            if (e.number != nullptr) {
+                read.values.*e.number = scratch.*e.number;
+            } else {
+                memcpy(read.values.*e.word, scratch.*e.word, sizeof(scratch.*e.word));
+            }
+            read.found[i] = true;
+            if (i == kSettingsCount - 1) end = offset_of(in);
+        }
+    }
+    scan_close(in);
+    if (end >= 0 && end <= static_cast<int64_t>(content.size())) {
+        read.notes = content.substr(static_cast<size_t>(end));
+    }
+    return read;
+}
+
+std::string setting_text(const SettingsRead &read, int i) {
+    if (!read.found[i]) return "";
+    const SettingsEntry &e = kSettingsEntries[i];
+    return e.number != nullptr ? std::to_string(read.values.*e.number)
+                               : std::string(read.values.*e.word);
+}
+
+std::string verdict_lines(const SettingsVerdict &v) {
+    const bool ok = v.whole == kSettingsCount;
+    return "settings=" + (v.usage.empty() ? v.text : v.usage) +
+           "\nsettings_entry=" + (v.opened && !ok ? std::to_string(v.whole + 1) : "") +
+           "\nsettings_byte=" + (v.opened ? std::to_string(v.stop_byte) : "") + "\n";
+}
+
+CtlOutput ctl_check(const char *path) {
+    const SettingsVerdict v = read_settings_file(path).verdict;
+    if (!v.usage.empty()) return usage_error(v.usage);
+    return CtlOutput{v.text == "ok" ? 0 : 1, v.text + "\n", ""};
+}
+
+CtlOutput ctl_settings() {
+    const SettingsRead read = read_settings_file(kSettingsFile);
+    CtlOutput output;
+    for (int i = 0; i < kSettingsCount; ++i) {
+        output.out += std::string(kSettingsNames[i]) + "=" + setting_text(read, i) + "\n";
+    }
+    output.out += "notes_base64=" + base64_encode(read.notes) + "\n" + verdict_lines(read.verdict);
+    return output;
+}
+
+CtlOutput stage_settings(const std::string &base64, std::string *bytes) {
+    if (base64.size() > static_cast<size_t>((kMaxSettings_bytes + 2) / 3 * 4)) {
+        return usage_error("the new settings are over 64 KiB");
+    }
+    if (!base64_decode(base64, bytes)) return usage_error("the new settings are not base64");
+    if (bytes->size() > static_cast<size_t>(kMaxSettings_bytes)) {
+        return usage_error("the new settings are over 64 KiB");
+    }
+    if (!write_temp(kSettingsFile, *bytes)) {
+        return usage_error(std::string("cannot write beside ") + kSettingsFile + ": " +
+                           strerror(errno));
+    }
+    const std::string temp = std::string(kSettingsFile) + ".new";
+    const SettingsVerdict v = read_settings_file(temp.c_str()).verdict;
+    if (v.text == "ok") return CtlOutput{};
+    drop_temp(kSettingsFile);
+    return CtlOutput{1, v.text + "\n", ""};
+}
+
+CtlOutput ctl_save(const std::string &base64) {
+    std::string bytes;
+    CtlOutput staged = stage_settings(base64, &bytes);
+    if (staged.status != 0) return staged;
+    if (!commit_temp(kSettingsFile)) {
+        return usage_error(std::string("cannot replace ") + kSettingsFile + ": " + strerror(errno));
+    }
+    struct stat st;
+    if (stat(kUpdateDir, &st) == 0 && S_ISDIR(st.st_mode) &&
+        !write_atomically(kUpdateSettingsFile, bytes)) {
+        return usage_error(std::string("cannot write ") + kUpdateSettingsFile + ": " +
+                           strerror(errno));
+    }
+    std::string back;
+    if (!read_head(kSettingsFile, static_cast<size_t>(kMaxSettings_bytes) + 1, &back) ||
+        back != bytes) {
+        return usage_error(std::string(kSettingsFile) + " reads back other than written");
+    }
+    return CtlOutput{0, "saved\n", ""};
+}

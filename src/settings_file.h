@@ -1,0 +1,46 @@
+// velmoractl's view of the settings file, through the daemon's own reader:
+// its verdict (check), its values (settings) and a new file written whole (save).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ctl_output.h"
+#include "state.h"
+
+// The status keys of the eight entries, in the file's order.
+constexpr const char *kSettingsNames[] = {"log_switch", "power",       "night",   "morning",
+                                          "on_temp_mC", "off_temp_mC", "version", "model"};
+// Larger settings files are refused: no settings file needs more.
+constexpr int64_t kMaxSettings_bytes = 64 << 10;
+
+// What velmora makes of a settings file, and how much of it it read.
+struct SettingsVerdict {
+    std::string usage;       // not "": a directory or over 64 KiB, never read
+    bool opened = false;     // false: the text is "无法打开读取配置文件: ..."
+    int whole = 0;           // entries read whole, 8 when velmora would run
+    int64_t stop_byte = -1;  // where the reader stopped; after the eighth entry when whole
+    std::string text;        // "ok", or the message velmora would stop with and where
+};
+
+// The file's verdict and values: those velmora reads, then any later entry
+// found at the start of a line after the stop; found[i] tells which.
+struct SettingsRead {
+    SettingsVerdict verdict;
+    ControllerState values;
+    bool found[8] = {};
+    std::string notes;  // the bytes after the eighth entry
+};
+SettingsRead read_settings_file(const char *path);
+// Entry i's value as text ("" when not found).
+std::string setting_text(const SettingsRead &read, int i);
+// The settings=, settings_entry= and settings_byte= lines.
+std::string verdict_lines(const SettingsVerdict &verdict);
+
+CtlOutput ctl_check(const char *path);
+CtlOutput ctl_settings();
+// Decodes base64 into bytes and writes them to the settings file's temporary
+// sibling for the verdict: status 0 with the file left there, or the output
+// of a refusal (the sibling removed).
+CtlOutput stage_settings(const std::string &base64, std::string *bytes);
+CtlOutput ctl_save(const std::string &base64);

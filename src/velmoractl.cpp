@@ -1,0 +1,103 @@
+// velmoractl [--base64] SUBCOMMAND [ARGS]: the module's and the settings
+// page's one way into velmora's files and nodes; each subcommand is a thin
+// entry over the library velmora itself runs. Usage errors: one line on the
+// error stream and exit status 2.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base64.h"
+#include "control.h"
+#include "ctl_output.h"
+#include "series.h"
+#include "settings_file.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: velmoractl [--base64] status|check FILE|settings|save BASE64|clear-log|zone NAME|"
+    "probe|series [HOURS] [--since T] [--before BYTE]|charger keep|restore";
+
+// A whole non-negative decimal number within int64.
+bool parse_count(const char *text, int64_t *value) {
+    char *end = nullptr;
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    const long long parsed = strtoll(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE) return false;
+    *value = parsed;
+    return true;
+}
+
+CtlOutput series(int argc, char **argv) {
+    int64_t hours = 24, since = -1, before = -1;
+    bool hours_given = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        int64_t *target = arg == "--since" ? &since : arg == "--before" ? &before : nullptr;
+        if (target != nullptr) {
+            if (++i == argc || !parse_count(argv[i], target)) {
+                return usage_error("series: " + arg + " needs a whole number");
+            }
+        } else if (!hours_given && parse_count(argv[i], &hours) && hours > 0 && hours < 1000000) {
+            hours_given = true;
+        } else {
+            return usage_error("series: unexpected \"" + arg + "\"");
+        }
+    }
+    return ctl_series(hours, since, before);
+}
+
+CtlOutput charger(const char *action) {
+    if (strcmp(action, "keep") == 0) return ctl_charger_keep();
+    if (strcmp(action, "restore") == 0) return ctl_charger_restore();
+    return usage_error("charger takes keep or restore");
+}
+
+CtlOutput run(int argc, char **argv) {
+    if (argc < 1) return usage_error(kUsage);
+    const std::string command = argv[0];
+    if (command == "series") return series(argc - 1, argv + 1);
+    // The others by their number of arguments; arg is the one argument.
+    const struct {
+        const char *name;
+        int args;
+        CtlOutput (*run)(const char *arg);
+    } commands[] = {
+        {"status", 0, [](const char *) { return ctl_status(); }},
+        {"probe", 0, [](const char *) { return ctl_probe(); }},
+        {"settings", 0, [](const char *) { return ctl_settings(); }},
+        {"clear-log", 0, [](const char *) { return ctl_clear_log(); }},
+        {"check", 1, ctl_check},
+        {"save", 1, [](const char *arg) { return ctl_save(arg); }},
+        {"zone", 1, [](const char *arg) { return ctl_zone(arg); }},
+        {"charger", 1, charger},
+    };
+    for (const auto &c : commands) {
+        if (command != c.name) continue;
+        if (argc - 1 != c.args) {
+            return usage_error(command +
+                               (c.args == 0 ? " takes no argument" : " takes one argument"));
+        }
+        return c.run(argv[1]);
+    }
+    return usage_error("unknown subcommand \"" + command + "\"; " + kUsage);
+}
+
+// An empty stream stays empty, encoded or not.
+void print(FILE *stream, const std::string &text, bool base64) {
+    const std::string shown = base64 && !text.empty() ? base64_encode(text) + "\n" : text;
+    (void)fwrite(shown.data(), 1, shown.size(), stream);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const bool base64 = argc > 1 && strcmp(argv[1], "--base64") == 0;
+    const int skip = base64 ? 2 : 1;
+    const CtlOutput output = run(argc - skip, argv + skip);
+    print(stdout, output.out, base64);
+    print(stderr, output.err, base64);
+    return output.status;
+}

@@ -1,0 +1,228 @@
+// velmoractl: the real binary on bad input and saves, the library on the
+// phone's nodes, its log and the charge node.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "base64.h"
+#include "control.h"
+#include "debug_log.h"
+#include "phone.h"
+#include "series.h"
+
+namespace {
+
+using Ctl = InTree;
+
+// Runs the real velmoractl in the tree: its status, stdout and stderr.
+CtlOutput run_ctl(std::vector<std::string> args) {
+    args.insert(args.begin(), VELMORA_CTL);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char *> argv;
+        for (std::string &arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        dup2(open("out", O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return CtlOutput{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp("out"), slurp("err")};
+}
+
+TEST_F(Ctl, SaveAndBadInputTable) {
+    const std::string kept = slurp(kSettingsFile);
+    const std::string notes = "\n# \xff\xfe not UTF-8\r\n";
+    const std::string good = settings(1, 5, 23, 6, 41000, 37000, "v9", "m") + notes;
+    const std::string module = fs::path(kSettingsFile).parent_path();
+    const struct {
+        const char *name;
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // for status 2: the start of the one line on stderr
+        std::string file;
+        const char *directory;  // made before the run
+        mode_t module_mode = 0755;
+    } cases[] = {
+        {"unknown subcommand", {"frob"}, 2, "unknown subcommand", kept, nullptr},
+        {"missing argument", {"save"}, 2, "save takes one argument", kept, nullptr},
+        {"bad base64", {"save", "QUJD!==="}, 2, "the new settings are not base64", kept, nullptr},
+        {"over 64 KiB",
+         {"save", base64_encode(std::string(65537, 'x'))},
+         2,
+         "the new settings are over",
+         kept,
+         nullptr},
+        {"a directory to check", {"check", module}, 2, module + ": a directory", kept, nullptr},
+        {"a directory for the temporary file",
+         {"save", base64_encode(good)},
+         2,
+         "cannot write beside",
+         kept,
+         "data/adb/modules/velmora/配置.new"},
+        {"unwritable module directory",
+         {"save", base64_encode(good)},
+         2,
+         "cannot write beside",
+         kept,
+         nullptr,
+         0555},
+        {"refused",
+         {"save", base64_encode("日志开关=1\n功率=x")},
+         1,
+         "读取配置数据失败: entry 2 (功率=) at byte 22: no number\n",
+         kept,
+         nullptr},
+        {"saved, to the pending update too",
+         {"save", base64_encode(good)},
+         0,
+         "saved\n",
+         good,
+         "data/adb/modules_update/velmora"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all("data/adb/modules_update");
+        fs::remove_all(std::string(kSettingsFile) + ".new");
+        put(kSettingsFile, kept);
+        if (c.directory != nullptr) fs::create_directories(c.directory);
+        if (c.module_mode != 0755 && geteuid() == 0) continue;  // root writes anyway
+        chmod(module.c_str(), c.module_mode);
+        const CtlOutput got = run_ctl(c.args);
+        chmod(module.c_str(), 0755);
+        EXPECT_EQ(got.status, c.status);
+        if (c.status == 2) {
+            EXPECT_EQ(got.out, "");
+            EXPECT_EQ(got.err.rfind("velmoractl: " + c.out, 0), 0u) << got.err;
+            EXPECT_EQ(std::count(got.err.begin(), got.err.end(), '\n'), 1) << got.err;
+        } else {
+            EXPECT_EQ(got.out, c.out);
+            EXPECT_FALSE(fs::exists(std::string(kSettingsFile) + ".new"));
+        }
+        EXPECT_EQ(slurp(kSettingsFile), c.file);
+    }
+    EXPECT_EQ(slurp(kUpdateSettingsFile), good);
+    // The notes come back byte for byte, through the bridge's encoding too.
+    std::string settings;
+    const CtlOutput shown = run_ctl({"--base64", "settings"});
+    ASSERT_TRUE(base64_decode(shown.out.substr(0, shown.out.size() - 1), &settings));
+    EXPECT_NE(
+        settings.find("model=m\nnotes_base64=" + base64_encode("\n" + notes) + "\nsettings=ok\n"),
+        std::string::npos)
+        << settings;
+}
+
+// The state now, with velmora running (the pid file's process runs velmora)
+// and not (the pid names another program): then velmora.err's last line.
+TEST_F(Ctl, Status) {
+    put(kPidFile, "4242\n");
+    put(kErrFile, "old\n2026-06-01 22:00:00 读取配置数据失败: Success\n");
+    put(kQualcommBacklightNode, "100\n");
+    for (const char *program : {"/data/adb/modules/velmora/velmora", "/system/bin/sh"}) {
+        put(std::string(kProcDir) + "/4242/cmdline", std::string(program) + '\0' + "arg");
+        const std::string out = ctl_status().out;
+        EXPECT_EQ(out.rfind(program[1] == 'd' ? "running=yes\npid=4242\nsince=20"
+                                              : "running=no\npid=\nsince=\nlast_report=2026-06-01 "
+                                                "22:00:00 读取配置数据失败: Success\n",
+                            0),
+                  0u)
+            << out;
+        EXPECT_EQ(out.substr(out.find("status=")),
+                  "status=Charging\nbattery_C=35.0\nboard_C=36.0\nscreen=on\ntarget=screen on\n"
+                  "target_C=40.0\nlimit_mA=3000\nlimit_mode=0644\nsettings=ok\nsettings_entry=\n"
+                  "settings_byte=103\nsettings_end_byte=103\nlog_switch=2\npower=27\nnight=22\n"
+                  "morning=7\non_temp_mC=40000\noff_temp_mC=38000\nversion=v1\nmodel=demo\n"
+                  "max_current_mA=4949\non_temp_C=40.0\noff_temp_C=38.0\nlog=off\nlog_bytes=0\n"
+                  "log_last=\n");
+    }
+}
+
+// The probe with each node of the catalogue missing in turn.
+TEST_F(Ctl, ProbeTable) {
+    const struct {
+        const char *node;
+        const char *missing;  // "": still supported
+    } cases[] = {
+        {kStatusNode, "battery status"},
+        {kBatteryTempNode, "battery temperature"},
+        {kBoardTempNode, ""},
+        {kQualcommBacklightNode, "backlight"},  // the tree has no MediaTek one
+        {kOldChargeNode, "charge current"},     // nor a newer-generation one
+        {kCurrentNowNode, ""},
+        {kCapacityNode, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.node);
+        lay_out_phone(root_);
+        fs::remove(c.node);
+        const CtlOutput got = ctl_probe();
+        EXPECT_EQ(got.status, c.missing[0] == '\0' ? 0 : 1);
+        EXPECT_NE(got.out.find(c.missing[0] == '\0'
+                                   ? std::string("supported=yes\n")
+                                   : "supported=no\nmissing=" + std::string(c.missing) + "\n"),
+                  std::string::npos)
+            << got.out;
+    }
+    put(kNewChargeNode, "1\n");
+    put(kMediatekBacklightNode, "1\n");
+    fs::remove(kQualcommBacklightNode);
+    EXPECT_EQ(ctl_probe().status, 0);  // the other family and generation will do
+}
+
+// A day and more of velmora's lines, 10 s apart, with lines of others among them.
+TEST_F(Ctl, SeriesWindowAndPaging) {
+    const time_t first = 1780272000;  // 2026-06-01 00:00:00 UTC
+    const int lines = 12005;
+    std::string log;
+    for (int i = 0; i < lines; ++i) {
+        const time_t t = first + 10 * i;
+        char stamp[32], line[512];
+        strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", gmtime(&t));
+        snprintf(line, sizeof line, kLogLineFormat, stamp, 22, 7, 40000, 38000, "Charging", 27,
+                 39000, 300 + i % 100, 38000, 37820, 29, 1435, 1500, 50, 1, -2, kQualcommTag,
+                 kOldGenerationTag, "MI,11", "v2");
+        log += line;
+        if (i % 1000 == 999) log += "not velmora's,目标温度=1\n";
+    }
+    put(kLogFile, log + "2026-06-02 09:20:50,晚上=22到早上");  // a line being written
+    const auto rows = [](const CtlOutput &got) {
+        return std::count(got.out.begin(), got.out.end(), '\n') - 2;
+    };
+    const CtlOutput day = ctl_series(24, -1, -1);
+    EXPECT_EQ(rows(day), 8641);  // both ends inside
+    EXPECT_NE(day.out.find("\n1780358400,340,38000,39000,1435,1500,50\n"), std::string::npos);
+    EXPECT_NE(day.out.find("\nend log=ok since=1780305640 skipped=9 more=0\n"), std::string::npos);
+
+    const CtlOutput newest = ctl_series(24, 0, -1);
+    EXPECT_EQ(rows(newest), 12000);
+    const size_t more = newest.out.find("more=");
+    ASSERT_NE(more, std::string::npos);
+    const int64_t before = std::stoll(newest.out.substr(more + 5));
+    EXPECT_EQ(log.substr(before - 1, 1), "\n");
+    const CtlOutput oldest = ctl_series(24, 0, before);
+    EXPECT_EQ(rows(oldest), lines - 12000);
+    EXPECT_EQ(oldest.out.substr(oldest.out.size() - 36), "end log=ok since=0 skipped=0 more=0\n");
+    fs::remove(kLogFile);
+    EXPECT_NE(ctl_series(24, -1, -1).out.find("\nend log=missing since=0 skipped=0 more=0\n"),
+              std::string::npos);
+}
+
+// The kernel's own value and mode, kept once per boot, come back when velmora ends.
+TEST_F(Ctl, ChargerKeepAndRestore) {
+    put(kBootIdFile, "boot-1\n");
+    chmod(kOldChargeNode, 0640);
+    EXPECT_EQ(ctl_charger_keep().status, 0);
+    put(kOldChargeNode, "1435000\n");  // velmora's limit, locked, then an Action restart
+    chmod(kOldChargeNode, 0444);
+    EXPECT_EQ(ctl_charger_keep().status, 0);
+    EXPECT_EQ(ctl_charger_restore().out, "charge node put back to 3000000 uA, mode 0640\n");
+    EXPECT_EQ(slurp(kOldChargeNode), "3000000\n");
+    EXPECT_EQ(mode_of(kOldChargeNode), 0640u);
+    put(kBootIdFile, "boot-2\n");  // a record of another boot is not put back
+    put(kOldChargeNode, "7\n");
+    EXPECT_EQ(ctl_charger_restore().status, 1);
+    EXPECT_EQ(slurp(kOldChargeNode), "7\n");
+}
+
+}  // namespace
