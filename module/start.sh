@@ -39,7 +39,10 @@ describe() {  # sets the description the root manager shows
   describe "Running since $(now '+%Y-%m-%d %H:%M'): keeps the battery near its target temperature while charging."
   "$MODDIR/velmora" 2>&1 >/dev/null &
   echo $! >"$pidfile"
-  wait
+  wait $!
+  # velmora reports every ending of its own; a signal's it cannot.
+  ended=$?
+  [ "$ended" -gt 128 ] && echo "velmora: killed by signal $((ended - 128))"
 ) | {
   lines=$(wc -l 2>/dev/null <"$err")  # an earlier start's lines count too
   stamp() {  # stamp LINE: appends it to velmora.err in the phone's local time
@@ -57,7 +60,7 @@ describe() {  # sets the description the root manager shows
   done
   # The pipe ends with velmora, whatever ended it.
   restored=$("$MODDIR/velmoractl" charger restore 2>&1)
-  [ -n "$restored" ] && stamp "$restored"
+  [ -n "$restored" ] && stamp "velmoractl: $restored"
   rm -f "$pidfile"
   describe "Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report}. See velmora.err in the module directory."
 }; } </dev/null >/dev/null 2>&1 &

@@ -102,6 +102,17 @@ std::string running_pid() {
     return program.substr(slash == std::string::npos ? 0 : slash + 1) == "velmora" ? pid : "";
 }
 
+// velmora's last report: velmora.err's last line that velmoractl did not
+// write ("<stamp> velmoractl: ..." lines come from the module's start and stop).
+std::string last_velmora_report() {
+    std::string tail = read_tail(kErrFile, kMaxRead_bytes);
+    for (std::string line = last_line(tail); !tail.empty(); line = last_line(tail)) {
+        if (line.find(" velmoractl: ") == std::string::npos) return line;
+        tail.resize(tail.size() - std::min(tail.size(), line.size() + 1));
+    }
+    return "";
+}
+
 const char *kTargetNames[] = {"screen on", "night window", "screen off"};
 
 // charger.kept: the boot it was taken in, the node, its value and mode.
@@ -169,7 +180,7 @@ CtlOutput ctl_status() {
     line("pid", pid);
     line("since",
          !pid.empty() && stat(kPidFile, &st) == 0 ? local_time(st.st_mtime, "%Y-%m-%d %H:%M") : "");
-    line("last_report", pid.empty() ? read_last_line(kErrFile, kMaxRead_bytes) : "");
+    line("last_report", pid.empty() ? last_velmora_report() : "");
     line("status", node_word(kStatusNode));
     line("battery_C", node_celsius(kBatteryTempNode, 10));
     line("board_C", node_celsius(kBoardTempNode, 1000));
@@ -206,7 +217,7 @@ CtlOutput ctl_status() {
     line("off_temp_C", ok ? celsius(s.off_temp, 1000) : "");
     line("log", ok && s.dlog == 1 ? "on" : "off");
     line("log_bytes", std::to_string(stat(kLogFile, &st) == 0 ? st.st_size : 0));
-    line("log_last", read_last_line(kLogFile, kMaxRead_bytes));
+    line("log_last", last_line(read_tail(kLogFile, kMaxRead_bytes)));
     return CtlOutput{0, out, ""};
 }
 

@@ -45,7 +45,7 @@ bool read_head(const char *path, size_t max_bytes, std::string *bytes) {
     return ok;
 }
 
-std::string read_last_line(const char *path, size_t max_bytes) {
+std::string read_tail(const char *path, size_t max_bytes) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return "";
     struct stat st;
@@ -58,11 +58,19 @@ std::string read_last_line(const char *path, size_t max_bytes) {
         size_t got = 0;
         if (!read_all(fd, tail.data(), tail.size(), at, &got)) got = 0;
         tail.resize(got);
+        // A line cut by the bound is no line.
+        const size_t cut = tail.find('\n');
+        if (at > 0) tail.erase(0, cut == std::string::npos ? cut : cut + 1);
     }
     close(fd);
-    if (!tail.empty() && tail.back() == '\n') tail.pop_back();
-    const size_t start = tail.rfind('\n');
-    return start == std::string::npos ? tail : tail.substr(start + 1);
+    return tail;
+}
+
+std::string last_line(const std::string &tail) {
+    const size_t end = !tail.empty() && tail.back() == '\n' ? tail.size() - 1 : tail.size();
+    const size_t start = tail.rfind('\n', end == 0 ? 0 : end - 1);
+    const size_t from = start == std::string::npos || start >= end ? 0 : start + 1;
+    return tail.substr(from, end - from);
 }
 
 bool write_temp(const char *path, const std::string &data) {

@@ -8,9 +8,11 @@
 // The file's first max_bytes bytes at most; false (errno set) when it cannot be read.
 bool read_head(const char *path, size_t max_bytes, std::string *bytes);
 
-// The file's last line (without its line feed) within its last max_bytes
-// bytes; "" for a missing or empty file.
-std::string read_last_line(const char *path, size_t max_bytes);
+// The file's last max_bytes bytes at most, whole lines only; "" for a missing
+// or empty file.
+std::string read_tail(const char *path, size_t max_bytes);
+// The last line of such a tail, without its line feed.
+std::string last_line(const std::string &tail);
 
 // Writes data whole to path's temporary sibling (path + ".new") and syncs it.
 bool write_temp(const char *path, const std::string &data);

@@ -117,7 +117,9 @@ TEST_F(Ctl, SaveAndBadInputTable) {
 // and not (the pid names another program): then velmora.err's last line.
 TEST_F(Ctl, Status) {
     put(kPidFile, "4242\n");
-    put(kErrFile, "old\n2026-06-01 22:00:00 读取配置数据失败: Success\n");
+    put(kErrFile,
+        "old\n2026-06-01 22:00:00 读取配置数据失败: Success\n2026-06-01 22:00:00 velmoractl: "
+        "charge node put back to 3000000 uA, mode 0644\n");
     put(kQualcommBacklightNode, "100\n");
     for (const char *program : {"/data/adb/modules/velmora/velmora", "/system/bin/sh"}) {
         put(std::string(kProcDir) + "/4242/cmdline", std::string(program) + '\0' + "arg");

@@ -83,7 +83,7 @@ expect() {  # expect TEXT: a line of what was said
 put_back() {  # put_back HOW: after velmora ended HOW, the charge node is as the kernel had it
   echo "charge node after $1: $(cat "$node"), mode 0$(stat -c %a "$node")"
   [ "$(cat "$node") $(stat -c %a "$node")" = "3000000 644" ] || fail "not put back after $1"
-  [ "$(tail -n 1 "$module"/velmora.err)" = "2031-01-02 03:04:05 charge node put back to 3000000 uA, mode 0644" ] ||
+  [ "$(tail -n 1 "$module"/velmora.err)" = "2031-01-02 03:04:05 velmoractl: charge node put back to 3000000 uA, mode 0644" ] ||
     fail "velmora.err after $1: $(cat "$module"/velmora.err)"
 }
 
@@ -121,7 +121,7 @@ held=$(wc -l <"$module"/velmora.err)  # 499 lines before the start, the last one
 { seq $((499 - held)) | sed 's/^/an earlier report /'; cat "$module"/velmora.err; } >"$work"/err
 mv "$work"/err "$module"/velmora.err
 out=$(in_phone "sh ./action.sh")
-expect "velmora was not running: 2031-01-02 03:04:05 charge node put back to 3000000 uA, mode 0644"
+expect "velmora was not running: 2031-01-02 03:04:05 velmora: killed by signal 15"
 expect "velmora runs since "
 expect "Battery   Charging, 37.8 °C; board 38.0 °C; screen off"
 expect ", node mode 0444"
