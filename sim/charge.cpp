@@ -24,6 +24,8 @@ namespace {
 
 constexpr double kSampleEvery_s = 10;    // CSV rows, one per daemon cycle
 constexpr int kScreenOnBacklight = 120;  // any brightness but 0 means screen on
+constexpr double kBehindWarning_s = 10;  // a cycle: velmora then reads a stale phone
+constexpr auto kFirstWriteWait = std::chrono::seconds(5);  // a full phone gets no write
 
 // Replaces a node whole (temporary file, then rename), as the kernel's nodes
 // never show a half-written value.
@@ -170,17 +172,31 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
     *root_out = root;
     char velmora_path[4096];
     if (realpath(o.velmora.c_str(), velmora_path) == nullptr) die("cannot find " + o.velmora);
+    struct timespec last_write = {};
+    bool rewritten = false;
+    read_limit_A(root, &last_write, &rewritten);
+    rewritten = false;  // the charger's own value is no write
     const pid_t pid = launch_velmora(velmora_path, o.faketime_library, root,
                                      o.out + "/velmora.stderr", o.start, o.speed);
     if (pid < 0) die("cannot fork");
+    // Our clock starts with velmora's first limit, the end of its first cycle's
+    // work: its start-up, slow on a busy machine, would otherwise put its time
+    // stamps that many sped-up seconds behind the phone.
+    const auto launched = std::chrono::steady_clock::now();
+    while (!rewritten && std::chrono::steady_clock::now() - launched < kFirstWriteWait) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        read_limit_A(root, &last_write, &rewritten);
+    }
     const auto real_start = std::chrono::steady_clock::now();
-    struct timespec last_write = {};
-    bool rewritten = false;
-    read_limit_A(root, &last_write, &rewritten);  // the charger's own value is no write
+    run.writes += rewritten;
     for (double t = 0; !s.full && t < o.minutes * 60; ++t) {
         // Simulated second t + 1 starts when the sped-up clock reaches it.
-        std::this_thread::sleep_until(real_start +
-                                      std::chrono::duration<double>((t + 1) / o.speed));
+        const auto due = real_start + std::chrono::duration<double>((t + 1) / o.speed);
+        std::this_thread::sleep_until(due);
+        run.behind_s =
+            std::max(run.behind_s,
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - due).count() *
+                         o.speed);
         int status;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             fprintf(stderr, "velmora-sim: velmora ended early; see %s/velmora.stderr\n",
@@ -194,5 +210,11 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
         account(run, {t + 1, s, limit_A, target_C(o, start, t + 1, screen_on)}, rewritten);
     }
     end_velmora(pid);
+    if (run.behind_s > kBehindWarning_s) {
+        fprintf(stderr,
+                "velmora-sim: this machine fell %.0f simulated seconds behind velmora's clock; a "
+                "lower --speed keeps the two together\n",
+                run.behind_s);
+    }
     return run;
 }

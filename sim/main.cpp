@@ -116,6 +116,7 @@ Command parse(int argc, char **argv) {
         if (app["--start"]->count() == 0) o.start = kSweepStart;
         if (app["--speed"]->count() == 0) o.speed = kSweepSpeed;
         if (app["--out"]->count() == 0) o.out = "sweep-out";
+        if (app["--screen-on-min"]->count() == 0) o.screen_on_min = 0;  // the screen-off target's
     }
     if (!c.model.empty()) {
         // The model file gives the phone; an option given beside it still wins.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -20,7 +21,7 @@ set title "each point: one charge under velmora, labelled screen-off target / po
 set xlabel "minutes to 80 %"
 set ylabel "peak battery temperature, °C"
 set grid
-set key bottom left
+set key below
 set offsets graph 0.08, graph 0.08, graph 0.08, graph 0.08
 if (max_peak == max_peak) {
   set arrow from graph 0, first max_peak to graph 1, first max_peak nohead dt 2 lc rgb "red"
@@ -29,7 +30,7 @@ csv = dir."/sweep.csv"
 plot csv skip 1 using 3:4 with points pt 7 ps 1.5 lc rgb "#1f77b4" title "setting", \
      csv skip 1 using 3:4:(sprintf("%g °C / %d", $1, $2)) with labels offset 0,1 notitle, \
      csv skip 1 using 3:($6 == 1 ? $4 : NaN) with points pt 6 ps 3.5 lw 2 lc rgb "red" \
-       title sprintf("fastest under %g °C", max_peak)
+       title (max_peak == max_peak ? sprintf("fastest under %g °C", max_peak) : "")
 )";
 
 std::string fixed(double v) {
@@ -108,13 +109,14 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
         printf("< the fastest under %.1f °C: 息屏温度=%d, 功率=%d, %.1f minutes to 80 %%\n",
                max_peak_C, x.off_temp_mC, x.power, x.run.to_80_s / 60);
     }
-    const std::string command =
-        "gnuplot -e \"dir='" + dir +
-        "'; max_peak=" + (std::isnan(max_peak_C) ? "NaN" : std::to_string(max_peak_C)) + "\" -";
-    FILE *gnuplot = popen(command.c_str(), "w");
-    if (gnuplot == nullptr) die("cannot run gnuplot");
-    fputs(kPlot, gnuplot);
-    if (pclose(gnuplot) != 0) {
+    // The plot's script beside its data, so that the plot can be redone by hand.
+    const std::string script_path = dir + "/sweep.gp";
+    FILE *script = fopen(script_path.c_str(), "w");
+    if (script == nullptr) die("cannot write " + script_path);
+    fprintf(script, "dir = '%s'\nmax_peak = %s\n%s", dir.c_str(),
+            std::isnan(max_peak_C) ? "NaN" : fixed(max_peak_C).c_str(), kPlot);
+    fclose(script);
+    if (system(("gnuplot '" + script_path + "'").c_str()) != 0) {
         fprintf(stderr, "velmora-sim: gnuplot failed; the table is in %s\n", csv_path.c_str());
         return;
     }
