@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -108,6 +109,11 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
         const SweepPoint &x = points[chosen];
         printf("< the fastest under %.1f °C: 息屏温度=%d, 功率=%d, %.1f minutes to 80 %%\n",
                max_peak_C, x.off_temp_mC, x.power, x.run.to_80_s / 60);
+    }
+    if (std::none_of(points.begin(), points.end(),
+                     [](const SweepPoint &x) { return !std::isnan(x.run.to_80_s); })) {
+        printf("no setting reached 80 %%: nothing to plot\n");
+        return;
     }
     // The plot's script beside its data, so that the plot can be redone by hand.
     const std::string script_path = dir + "/sweep.gp";
