@@ -136,8 +136,9 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     opt.set_lower_bounds(low);
     opt.set_upper_bounds(high);
     opt.set_min_objective(objective, &pb);
-    opt.set_xtol_rel(1e-5);
-    opt.set_ftol_rel(1e-9);
+    opt.set_xtol_rel(1e-4);
+    opt.set_ftol_rel(1e-7);
+    opt.set_initial_step(0.2);  // a fifth of a value, or 0.2 K of ambient
     opt.set_maxeval(4000);
     std::vector<double> x(n, 0);
     double best = 0;
@@ -167,6 +168,7 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
         f.fitted[pb.free[i]] = true;
         f.sigma[pb.free[i]] = std::sqrt(covariance(i, i));
     }
+    f.evaluations = pb.evaluations + static_cast<int>(n) + 1;
     const Prediction predicted = replay(log, f.phone);
     f.rms_K = rms_K(log, predicted.battery_C, false);
     f.board_rms_K = log.board_sensor ? rms_K(log, predicted.board_C, true) : NAN;

@@ -33,6 +33,7 @@ struct Fit {
     std::vector<bool> fitted;   // by kModelParameters: the log identifies it
     std::vector<double> sigma;  // one standard deviation, in the parameter's unit
     double rms_K, board_rms_K;  // over the charging lines
+    int evaluations;            // runs of the model through the log
 };
 
 // Fits the parameters that the log identifies, starting from start: the

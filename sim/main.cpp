@@ -205,8 +205,9 @@ int run_fit(const Command &c) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
     std::cout << model_json(f, log).dump(2) << "\n";
     fprintf(stderr,
-            "velmora-sim: fitted to %.0f minutes of charging in %.1f s; battery RMS %.2f K\n",
-            log.charging_s / 60, took.count(), f.rms_K);
+            "velmora-sim: fitted to %.0f minutes of charging in %.1f s (%d runs of the model); "
+            "battery RMS %.2f K\n",
+            log.charging_s / 60, took.count(), f.evaluations, f.rms_K);
     return 0;
 }
 
