@@ -82,13 +82,16 @@ std::string lay_out_tree(const Options &o, const PhoneState &s, Shown *shown) {
     return root;
 }
 
-// The charge node's limit in A, and whether velmora rewrote it since last time.
-double read_limit_A(const std::string &root, struct timespec *last_write, bool *rewritten) {
+// The charge node's limit in A, and whether velmora rewrote it since last time;
+// known_A (negative: none) stands while the node is unchanged, sparing reads.
+double read_limit_A(const std::string &root, struct timespec *last_write, bool *rewritten,
+                    double known_A) {
     const std::string path = root + "/" + kOldChargeNode;
     struct stat st;
     *rewritten = stat(path.c_str(), &st) == 0 && (st.st_mtim.tv_sec != last_write->tv_sec ||
                                                   st.st_mtim.tv_nsec != last_write->tv_nsec);
     if (*rewritten) *last_write = st.st_mtim;
+    if (!*rewritten && known_A >= 0) return known_A;
     // velmora truncates the node just before it writes; a kernel node never
     // shows that moment, so an empty read is retried briefly.
     ssize_t n = 0;
@@ -128,6 +131,11 @@ void account(Run &run, const Sample &x, bool rewritten) {
     if (std::fmod(x.t_s, kSampleEvery_s) == 0) run.samples.push_back(x);
 }
 
+// Whether a charge ends at second t: full, at the charge it stops at, or out of time.
+bool done(const Options &o, const PhoneState &s, double t) {
+    return s.full || s.soc * 100 >= o.stop_soc_pct || t >= o.minutes * 60;
+}
+
 }  // namespace
 
 [[noreturn]] void die(const std::string &what) {
@@ -155,7 +163,7 @@ std::string clock_at(time_t start, double t_s) {
 Run charge_unregulated(const Options &o, time_t start) {
     Run run{"unregulated", {}};
     PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
-    for (double t = 0; !s.full && t < o.minutes * 60; ++t) {
+    for (double t = 0; !done(o, s, t); ++t) {
         const bool screen_on = t < o.screen_on_min * 60;
         step(o.phone, s, o.phone.charger_max_A, screen_on, 1);
         account(run, {t + 1, s, o.phone.charger_max_A, target_C(o, start, t + 1, screen_on)},
@@ -174,7 +182,7 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
     if (realpath(o.velmora.c_str(), velmora_path) == nullptr) die("cannot find " + o.velmora);
     struct timespec last_write = {};
     bool rewritten = false;
-    read_limit_A(root, &last_write, &rewritten);
+    read_limit_A(root, &last_write, &rewritten, -1);
     rewritten = false;  // the charger's own value is no write
     const pid_t pid = launch_velmora(velmora_path, o.faketime_library, root,
                                      o.out + "/velmora.stderr", o.start, o.speed);
@@ -185,11 +193,12 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
     const auto launched = std::chrono::steady_clock::now();
     while (!rewritten && std::chrono::steady_clock::now() - launched < kFirstWriteWait) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-        read_limit_A(root, &last_write, &rewritten);
+        read_limit_A(root, &last_write, &rewritten, 0);
     }
     const auto real_start = std::chrono::steady_clock::now();
     run.writes += rewritten;
-    for (double t = 0; !s.full && t < o.minutes * 60; ++t) {
+    double limit_A = -1;
+    for (double t = 0; !done(o, s, t); ++t) {
         // Simulated second t + 1 starts when the sped-up clock reaches it.
         const auto due = real_start + std::chrono::duration<double>((t + 1) / o.speed);
         std::this_thread::sleep_until(due);
@@ -204,7 +213,7 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
             exit(1);
         }
         const bool screen_on = t < o.screen_on_min * 60;
-        const double limit_A = read_limit_A(root, &last_write, &rewritten);
+        limit_A = read_limit_A(root, &last_write, &rewritten, limit_A);
         step(o.phone, s, limit_A, screen_on, 1);
         publish(root, s, screen_on, &shown);
         account(run, {t + 1, s, limit_A, target_C(o, start, t + 1, screen_on)}, rewritten);

@@ -19,6 +19,7 @@ struct Options {
     double screen_on_min = 20;
     double speed = 300;
     double minutes = kMaxCharge_s / 60;  // stop here if not full before
+    double stop_soc_pct = 100;
     int power = 27, night = 22, morning = 7, on_temp_mC = 40000, off_temp_mC = 38000, dlog = 1;
     std::string velmora = VELMORA_BINARY;
     std::string faketime_library = FAKETIME_LIBRARY;

@@ -30,6 +30,7 @@ namespace {
 constexpr double kMinCharging_s = 30 * 60;                  // less does not pin a phone down
 constexpr const char *kSweepStart = "2026-06-01 12:00:00";  // daytime: the screen-off target holds
 constexpr double kSweepSpeed = 600;
+constexpr double kSweepStop_pct = 80;  // the table's measures end there
 
 struct Command {
     enum { kDemo, kFit, kReplay, kSweep } what = kDemo;
@@ -86,6 +87,8 @@ Command parse(int argc, char **argv) {
         ->check(CLI::Range(-20.0, 60.0));
     app.add_option("--start-soc", o.start_soc_pct, "charge at the start, %")
         ->check(CLI::Range(0.0, 100.0));
+    app.add_option("--stop-at", o.stop_soc_pct, "charge where the charges stop, % (sweep: 80)")
+        ->check(CLI::Range(1.0, 100.0));
     app.add_option("--screen-on-min", o.screen_on_min,
                    "the screen is on for the first minutes, min")
         ->check(CLI::Range(0.0, kMaxCharge_s / 60));
@@ -116,6 +119,7 @@ Command parse(int argc, char **argv) {
         if (app["--start"]->count() == 0) o.start = kSweepStart;
         if (app["--speed"]->count() == 0) o.speed = kSweepSpeed;
         if (app["--out"]->count() == 0) o.out = "sweep-out";
+        if (app["--stop-at"]->count() == 0) o.stop_soc_pct = kSweepStop_pct;
         if (app["--screen-on-min"]->count() == 0) o.screen_on_min = 0;  // the screen-off target's
     }
     if (!c.model.empty()) {

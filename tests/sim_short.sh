@@ -14,7 +14,7 @@ lines=$(wc -l <"$out/PID_log")
 [ -s "$out/log.png" ]
 # One sweep point is the demo's regulated charge on the same settings.
 "$sim" sweep --off-temps 38000 --powers 27 --minutes 20 --speed 300 --start-soc 75 \
-  --start "2026-06-01 21:30:00" --screen-on-min 20 --out "$out/sweep" >"$out/sweep.txt" 2>/dev/null
+  --stop-at 100 --start "2026-06-01 21:30:00" --screen-on-min 20 --out "$out/sweep" >"$out/sweep.txt" 2>/dev/null
 peak=$(awk '/^peak battery temperature/ { print $(NF-1) }' "$out/summary")
 awk -v peak="$peak" '$1 == "38.0" { d = $4 - peak; exit !(d < 0.5 && d > -0.5) }' "$out/sweep.txt"
 [ -s "$out/sweep/sweep.png" ]
