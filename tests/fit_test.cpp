@@ -66,5 +66,17 @@ TEST(Fit, RecoversAPhoneFromItsOwnLog) {
         EXPECT_NEAR(f.phone.*m.field / truth.*m.field, 1, 0.1) << m.name;
     }
     EXPECT_LT(rms_K(log, replay(log, f.phone).battery_C, false), 0.3);
+
+    // Without a board sensor the battery's side alone is fitted.
+    for (LogLine &x : log.lines) x.board_C = 0;
+    log.board_sensor = false;
+    const Fit battery = fit(log, start, true);
+    for (size_t i = 0; i < kModelParameters.size(); ++i) {
+        const double PhoneParams::*field = kModelParameters[i].field;
+        EXPECT_EQ(battery.fitted[i], field == &PhoneParams::battery_heat_J_per_K ||
+                                         field == &PhoneParams::battery_to_ambient_K_per_W ||
+                                         field == &PhoneParams::cell_ohm_25C)
+            << kModelParameters[i].name;
+    }
     fs::remove_all(dir);
 }
