@@ -133,7 +133,8 @@ void account(Run &run, const Sample &x, bool rewritten) {
 
 // Whether a charge ends at second t: full, at the charge it stops at, or out of time.
 bool done(const Options &o, const PhoneState &s, double t) {
-    return s.full || s.soc * 100 >= o.stop_soc_pct || t >= o.minutes * 60;
+    // At 100 % the charger itself stops, and the charge is counted as full.
+    return s.full || (o.stop_soc_pct < 100 && s.soc * 100 >= o.stop_soc_pct) || t >= o.minutes * 60;
 }
 
 }  // namespace
