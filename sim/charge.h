@@ -39,7 +39,6 @@ struct Run {
     double above_s = 0;                         // time with the battery over target + 1 °C
     double deviation_sum = 0, deviation_s = 0;  // |battery - target| once the target was reached
     int writes = 0;
-    double behind_s = 0;  // the most our clock fell behind velmora's, simulated s
 };
 
 // Reports what failed with errno's text and ends the program with status 1.

@@ -22,14 +22,14 @@ set title "each point: one charge under velmora, labelled screen-off target / po
 set xlabel "minutes to 80 %"
 set ylabel "peak battery temperature, °C"
 set grid
-set key below
+set key top center
 set offsets graph 0.08, graph 0.08, graph 0.08, graph 0.08
 if (max_peak == max_peak) {
   set arrow from graph 0, first max_peak to graph 1, first max_peak nohead dt 2 lc rgb "red"
 }
 csv = dir."/sweep.csv"
 plot csv skip 1 using 3:4 with points pt 7 ps 1.5 lc rgb "#1f77b4" title "setting", \
-     csv skip 1 using 3:4:(sprintf("%g °C / %d", $1, $2)) with labels offset 0,1 notitle, \
+     csv skip 1 using 3:4:(sprintf("%g °C / %d", $1, $2)) with labels left offset 1.2,0 notitle, \
      csv skip 1 using 3:($6 == 1 ? $4 : NaN) with points pt 6 ps 3.5 lw 2 lc rgb "red" \
        title (max_peak == max_peak ? sprintf("fastest under %g °C", max_peak) : "")
 )";
