@@ -18,6 +18,7 @@ const std::vector<ModelParameter> kModelParameters = {
 
 namespace {
 
+// Places in kModelParameters.
 enum Index {
     kBatteryHeat,
     kBoardHeat,
@@ -64,12 +65,11 @@ std::vector<double> residuals(const Log &log, const PhoneParams &p) {
     return r;
 }
 
-double objective(unsigned n, const double *x, double *, void *data) {
+double objective(unsigned, const double *x, double *, void *data) {
     Problem &pb = *static_cast<Problem *>(data);
     ++pb.evaluations;
     PhoneParams p;
     apply(pb, x, &p);
-    (void)n;
     double sum = 0;
     for (double r : residuals(pb.log, p)) sum += r * r;
     return sum;
@@ -142,7 +142,11 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     opt.set_maxeval(4000);
     std::vector<double> x(n, 0);
     double best = 0;
-    opt.optimize(x, best);
+    try {
+        opt.optimize(x, best);
+    } catch (const nlopt::roundoff_limited &) {
+        // x holds the best point reached before rounding stopped the search.
+    }
 
     Fit f;
     apply(pb, x.data(), &f.phone);
