@@ -20,13 +20,19 @@ pid_t launch_velmora(const std::string &binary, const std::string &faketime_libr
     for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
         if (const char *value = getenv(name)) env.push_back(std::string(name) + "=" + value);
     }
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
+    // Everything is made ready before the fork: the sweep launches from several
+    // threads, and a child of a threaded process may only call what is safe
+    // between fork and exec (no allocation).
     std::vector<char *> envp;
     for (std::string &entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
     char *const argv[] = {const_cast<char *>(binary.c_str()), nullptr};
     const int err = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = fork();
+    if (pid != 0) {
+        if (err >= 0) close(err);
+        return pid;
+    }
     if (err < 0 || dup2(err, 2) < 0 || chdir(root.c_str()) != 0) _exit(127);
     execve(binary.c_str(), argv, envp.data());
     _exit(127);

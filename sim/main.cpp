@@ -1,90 +1,75 @@
 // velmora-sim: charges a modelled phone twice, once under the real velmora
-// binary (its clock and ours sped up alike by libfaketime) and once with the
-// limit left at the charger's maximum, then prints both side by side and
-// writes every series to a CSV.
-#include "main.h"
-
-#include <fcntl.h>
+// binary and once with the limit left at the charger's maximum, then prints
+// both side by side and writes every series to a CSV. Its subcommands fit the
+// model to a phone's own PID_log, replay a log through a model, and sweep a
+// grid of settings on a model.
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <iterator>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "launch.h"
-#include "model.h"
+#include "charge.h"
+#include "fit.h"
+#include "log.h"
 #include "nodes.h"
+#include "sweep.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double kMaxCharge_s = 6 * 3600;  // a charge that is not full by then is cut off
-constexpr double kSampleEvery_s = 10;      // CSV rows, one per daemon cycle
-constexpr int kScreenOnBacklight = 120;    // any brightness but 0 means screen on
+constexpr double kMinCharging_s = 30 * 60;                  // less does not pin a phone down
+constexpr const char *kSweepStart = "2026-06-01 12:00:00";  // daytime: the screen-off target holds
+constexpr double kSweepSpeed = 600;
+constexpr double kSweepStop_pct = 80;  // the table's measures end there
 
-struct Options {
-    PhoneParams phone;
-    double start_soc_pct = 15;
-    std::string start = "2026-06-01 21:30:00";  // UTC on the faked clock
-    double screen_on_min = 20;
-    double speed = 300;
-    double minutes = kMaxCharge_s / 60;  // stop here if not full before
-    int power = 27, night = 22, morning = 7, on_temp_mC = 40000, off_temp_mC = 38000, dlog = 1;
-    std::string velmora = VELMORA_BINARY;
-    std::string faketime_library = FAKETIME_LIBRARY;
-    std::string out = "demo-out";
-};
-
-struct Sample {
-    double t_s;
-    PhoneState phone;
-    double limit_A, target_C;
-};
-
-struct Run {
-    const char *name;
-    std::vector<Sample> samples;
-    double to_80_s = NAN, to_full_s = NAN, peak_C = -INFINITY;
-    double above_s = 0;                         // time with the battery over target + 1 °C
-    double deviation_sum = 0, deviation_s = 0;  // |battery - target| once the target was reached
-    int writes = 0;
-};
-
-[[noreturn]] void die(const std::string &what) {
-    fprintf(stderr, "velmora-sim: %s: %s\n", what.c_str(), strerror(errno));
-    exit(1);
-}
-
-// Seconds since the epoch of "YYYY-MM-DD hh:mm:ss" read as UTC; false when
-// the text is not one.
-bool parse_utc(const std::string &text, time_t *utc) {
-    struct tm tm = {};
-    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-    if (end == nullptr || *end != '\0') return false;
-    *utc = timegm(&tm);
-    return true;
-}
-
-Options parse(int argc, char **argv) {
+struct Command {
+    enum { kDemo, kFit, kReplay, kSweep } what = kDemo;
     Options o;
+    std::string log, model;
+    bool ambient_given = false;
+    double max_peak_C = NAN;
+    std::vector<int> off_temps_mC = {36000, 38000, 40000};
+    std::vector<int> powers = {14, 20, 27, 34};
+    unsigned jobs = std::thread::hardware_concurrency();
+};
+
+Command parse(int argc, char **argv) {
+    Command c;
+    Options &o = c.o;
     CLI::App app{
         "Charges a modelled phone twice, under the real velmora and with no regulator, and "
         "compares them.",
         "velmora-sim"};
     app.option_defaults()->always_capture_default();
+    app.fallthrough();
+    app.add_option("--model", c.model, "a model file that fit wrote: the phone to simulate")
+        ->check(CLI::ExistingFile);
+    CLI::App *fit =
+        app.add_subcommand("fit", "fits the model to a PID_log; prints the model as JSON");
+    fit->add_option("LOG", c.log, "velmora's PID_log, pulled from the phone")
+        ->required()
+        ->check(CLI::ExistingFile);
+    CLI::App *replay = app.add_subcommand(
+        "replay", "drives the model with a log's current, level and screen; prints CSV");
+    replay->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
+    CLI::App *sweep = app.add_subcommand(
+        "sweep", "charges the phone under velmora for each screen-off target and power");
+    sweep->add_option("--off-temps", c.off_temps_mC, "screen-off targets (息屏温度), m°C")
+        ->check(CLI::Range(20000, 60000));
+    sweep->add_option("--powers", c.powers, "powers (功率)")->check(CLI::Range(1, 100));
+    sweep->add_option("--max-peak", c.max_peak_C, "marks the fastest setting with a peak under, °C")
+        ->check(CLI::Range(0.0, 80.0));
+    sweep->add_option("--jobs", c.jobs, "charges at a time")->check(CLI::Range(1, 64));
     app.add_option("--out", o.out, "directory for the summary, charge.csv and velmora's PID_log");
     app.add_option("--velmora", o.velmora, "the velmora binary to run")->check(CLI::ExistingFile);
     app.add_option("--faketime-library", o.faketime_library, "libfaketime.so.1, preloaded")
@@ -102,6 +87,8 @@ Options parse(int argc, char **argv) {
         ->check(CLI::Range(-20.0, 60.0));
     app.add_option("--start-soc", o.start_soc_pct, "charge at the start, %")
         ->check(CLI::Range(0.0, 100.0));
+    app.add_option("--stop-at", o.stop_soc_pct, "charge where the charges stop, % (sweep: 80)")
+        ->check(CLI::Range(1.0, 100.0));
     app.add_option("--screen-on-min", o.screen_on_min,
                    "the screen is on for the first minutes, min")
         ->check(CLI::Range(0.0, kMaxCharge_s / 60));
@@ -123,152 +110,30 @@ Options parse(int argc, char **argv) {
     } catch (const CLI::ParseError &error) {
         exit(app.exit(error));
     }
-    return o;
-}
-
-std::string clock_at(time_t start, double t_s) {
-    const time_t now = start + static_cast<time_t>(t_s);
-    struct tm tm;
-    gmtime_r(&now, &tm);
-    char text[32];
-    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
-}
-
-// Replaces a node whole (temporary file, then rename), as the kernel's nodes
-// never show a half-written value.
-void put_node(const std::string &root, const char *node, const std::string &text) {
-    const std::string path = root + "/" + node;
-    const std::string tmp = path + ".new";
-    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-        close(fd) != 0 || rename(tmp.c_str(), path.c_str()) != 0) {
-        die("cannot write " + path);
+    c.what = fit->parsed()      ? Command::kFit
+             : replay->parsed() ? Command::kReplay
+             : sweep->parsed()  ? Command::kSweep
+                                : Command::kDemo;
+    c.ambient_given = app["--ambient"]->count() > 0;
+    if (c.what == Command::kSweep) {
+        if (app["--start"]->count() == 0) o.start = kSweepStart;
+        if (app["--speed"]->count() == 0) o.speed = kSweepSpeed;
+        if (app["--out"]->count() == 0) o.out = "sweep-out";
+        if (app["--stop-at"]->count() == 0) o.stop_soc_pct = kSweepStop_pct;
+        if (app["--screen-on-min"]->count() == 0) o.screen_on_min = 0;  // the screen-off target's
     }
-}
-
-std::string settings_text(const Options &o) {
-    char text[256];
-    snprintf(text, sizeof text,
-             "日志开关=%d\n功率=%d\n晚上=%d\n早上=%d\n亮屏温度=%d\n息屏温度=%d\n版本=sim\n"
-             "机型=simulated\n",
-             o.dlog, o.power, o.night, o.morning, o.on_temp_mC, o.off_temp_mC);
-    return text;
-}
-
-void publish(const std::string &root, const PhoneState &s, bool screen_on) {
-    put_node(root, kStatusNode, s.full ? "Full\n" : "Charging\n");
-    put_node(root, kBatteryTempNode, std::to_string(std::lround(s.battery_C * 10)) + "\n");
-    put_node(root, kBoardTempNode, std::to_string(std::lround(s.board_C * 1000)) + "\n");
-    put_node(root, kCurrentNowNode, std::to_string(std::lround(s.current_A * 1e6)) + "\n");
-    put_node(root, kCapacityNode, std::to_string(static_cast<int>(s.soc * 100)) + "\n");
-    put_node(root, kQualcommBacklightNode,
-             screen_on ? std::to_string(kScreenOnBacklight) + "\n" : "0\n");
-}
-
-std::string lay_out_tree(const Options &o, const PhoneState &s) {
-    char name[] = "/tmp/velmora-sim-XXXXXX";
-    if (mkdtemp(name) == nullptr) die("cannot make a temporary directory");
-    const std::string root = name;
-    const char *nodes[] = {kStatusNode,   kBatteryTempNode,       kBoardTempNode, kCurrentNowNode,
-                           kCapacityNode, kQualcommBacklightNode, kOldChargeNode, kSettingsFile};
-    for (const char *node : nodes) fs::create_directories((fs::path(root) / node).parent_path());
-    publish(root, s, o.screen_on_min > 0);
-    put_node(root, kOldChargeNode, std::to_string(std::lround(o.phone.charger_max_A * 1e6)) + "\n");
-    put_node(root, kSettingsFile, settings_text(o));
-    return root;
-}
-
-// The charge node's limit in A, and whether velmora rewrote it since last time.
-double read_limit_A(const std::string &root, struct timespec *last_write, bool *rewritten) {
-    const std::string path = root + "/" + kOldChargeNode;
-    struct stat st;
-    *rewritten = stat(path.c_str(), &st) == 0 && (st.st_mtim.tv_sec != last_write->tv_sec ||
-                                                  st.st_mtim.tv_nsec != last_write->tv_nsec);
-    if (*rewritten) *last_write = st.st_mtim;
-    // velmora truncates the node just before it writes; a kernel node never
-    // shows that moment, so an empty read is retried briefly.
-    ssize_t n = 0;
-    char text[32] = {};
-    for (int attempt = 0; n == 0 && attempt < 5; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return -1;
-        n = read(fd, text, sizeof text - 1);
-        close(fd);
-    }
-    char *end = nullptr;
-    const long uA = n > 0 ? strtol(text, &end, 10) : 0;
-    return n > 0 && end != text ? uA / 1e6 : -1;  // unreadable: charges nothing
-}
-
-// The target velmora aims at, by the same rules, for the summary.
-double target_C(const Options &o, time_t start, double t_s, bool screen_on) {
-    if (screen_on) return o.on_temp_mC / 1000.0;
-    const time_t now = start + static_cast<time_t>(t_s);
-    struct tm tm;
-    gmtime_r(&now, &tm);
-    return in_night_window(tm.tm_hour, o.night, o.morning) ? 39.0 : o.off_temp_mC / 1000.0;
-}
-
-void account(Run &run, const Sample &x, bool rewritten) {
-    const PhoneState &s = x.phone;
-    if (std::isnan(run.to_80_s) && s.soc >= 0.80) run.to_80_s = x.t_s;
-    if (std::isnan(run.to_full_s) && s.full) run.to_full_s = x.t_s;
-    run.peak_C = std::max(run.peak_C, s.battery_C);
-    if (s.battery_C > x.target_C + 1) ++run.above_s;
-    if (run.deviation_s > 0 || s.battery_C >= x.target_C) {
-        run.deviation_sum += std::fabs(s.battery_C - x.target_C);
-        ++run.deviation_s;
-    }
-    if (rewritten) ++run.writes;
-    if (std::fmod(x.t_s, kSampleEvery_s) == 0) run.samples.push_back(x);
-}
-
-Run charge_unregulated(const Options &o, time_t start) {
-    Run run{"unregulated", {}};
-    PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
-    for (double t = 0; !s.full && t < o.minutes * 60; ++t) {
-        const bool screen_on = t < o.screen_on_min * 60;
-        step(o.phone, s, o.phone.charger_max_A, screen_on, 1);
-        account(run, {t + 1, s, o.phone.charger_max_A, target_C(o, start, t + 1, screen_on)},
-                false);
-    }
-    return run;
-}
-
-Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
-    Run run{"regulated", {}};
-    PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
-    const std::string root = lay_out_tree(o, s);
-    *root_out = root;
-    char velmora_path[4096];
-    if (realpath(o.velmora.c_str(), velmora_path) == nullptr) die("cannot find " + o.velmora);
-    const pid_t pid = launch_velmora(velmora_path, o.faketime_library, root,
-                                     o.out + "/velmora.stderr", o.start, o.speed);
-    if (pid < 0) die("cannot fork");
-    const auto real_start = std::chrono::steady_clock::now();
-    struct timespec last_write = {};
-    bool rewritten = false;
-    read_limit_A(root, &last_write, &rewritten);  // the charger's own value is no write
-    for (double t = 0; !s.full && t < o.minutes * 60; ++t) {
-        // Simulated second t + 1 starts when the sped-up clock reaches it.
-        std::this_thread::sleep_until(real_start +
-                                      std::chrono::duration<double>((t + 1) / o.speed));
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            fprintf(stderr, "velmora-sim: velmora ended early; see %s/velmora.stderr\n",
-                    o.out.c_str());
+    if (!c.model.empty()) {
+        // The model file gives the phone; an option given beside it still wins.
+        const PhoneParams given = o.phone;
+        std::string error;
+        if (!read_model(c.model, &o.phone, &error)) {
+            fprintf(stderr, "velmora-sim: %s\n", error.c_str());
             exit(1);
         }
-        const bool screen_on = t < o.screen_on_min * 60;
-        const double limit_A = read_limit_A(root, &last_write, &rewritten);
-        step(o.phone, s, limit_A, screen_on, 1);
-        publish(root, s, screen_on);
-        account(run, {t + 1, s, limit_A, target_C(o, start, t + 1, screen_on)}, rewritten);
+        if (c.ambient_given) o.phone.ambient_C = given.ambient_C;
+        if (app["--screen-load"]->count() > 0) o.phone.screen_load_W = given.screen_load_W;
     }
-    end_velmora(pid);
-    return run;
+    return c;
 }
 
 std::string minutes(double s) {
@@ -315,12 +180,65 @@ void write_csv(const std::string &path, time_t start, const std::vector<const Ru
     fclose(csv);
 }
 
-}  // namespace
+Log read_or_die(const std::string &path) {
+    Log log;
+    std::string error;
+    if (!read_log(path, &log, &error)) {
+        fprintf(stderr, "velmora-sim: %s\n", error.c_str());
+        exit(1);
+    }
+    if (log.lines.empty()) {
+        fprintf(stderr, "velmora-sim: %s is not velmora's log: none of its %d lines is one\n",
+                path.c_str(), log.skipped);
+        exit(1);
+    }
+    if (log.skipped > 0)
+        fprintf(stderr, "velmora-sim: skipped %d lines that are not velmora's\n", log.skipped);
+    return log;
+}
 
-int main(int argc, char **argv) {
-    const Options o = parse(argc, argv);
-    time_t start = 0;
-    parse_utc(o.start, &start);  // checked with the options
+int run_fit(const Command &c) {
+    const Log log = read_or_die(c.log);
+    if (log.charging_s < kMinCharging_s) {
+        fprintf(stderr, "velmora-sim: %s holds %.1f minutes of charging; a fit needs %.0f\n",
+                c.log.c_str(), log.charging_s / 60, kMinCharging_s / 60);
+        return 1;
+    }
+    const auto began = std::chrono::steady_clock::now();
+    const Fit f = fit(log, c.o.phone, c.ambient_given);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+    std::cout << model_json(f, log).dump(2) << "\n";
+    fprintf(stderr,
+            "velmora-sim: fitted to %.0f minutes of charging in %.1f s (%d runs of the model); "
+            "battery RMS %.2f K\n",
+            log.charging_s / 60, took.count(), f.evaluations, f.rms_K);
+    return 0;
+}
+
+int run_replay(const Command &c) {
+    const Log log = read_or_die(c.log);
+    const Prediction predicted = replay(log, c.o.phone);
+    printf("unix_time,measured_C,predicted_C\n");
+    size_t k = 0;
+    for (const LogLine &x : log.lines) {
+        if (x.charging)
+            printf("%lld,%.1f,%.2f\n", static_cast<long long>(x.t), x.battery_C,
+                   predicted.battery_C[k++]);
+    }
+    printf("rms_K=%.2f\n", rms_K(log, predicted.battery_C, false));
+    return 0;
+}
+
+int run_sweep(const Command &c, time_t start) {
+    std::filesystem::create_directories(c.o.out);
+    fprintf(stderr, "charging under velmora for %zu settings, %u at a time, at %gx speed ...\n",
+            c.off_temps_mC.size() * c.powers.size(), c.jobs, c.o.speed);
+    const std::vector<SweepPoint> points = sweep(c.o, start, c.off_temps_mC, c.powers, c.jobs);
+    report_sweep(points, fastest_under(points, c.max_peak_C), c.max_peak_C, c.o.out);
+    return 0;
+}
+
+int run_demo(const Options &o, time_t start) {
     mkdir(o.out.c_str(), 0755);
     fprintf(stderr, "charging under velmora at %gx speed ...\n", o.speed);
     std::string root;
@@ -334,4 +252,23 @@ int main(int argc, char **argv) {
         fs::copy_file(log, o.out + "/PID_log", fs::copy_options::overwrite_existing);
     fs::remove_all(root, ignored);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const Command c = parse(argc, argv);
+    time_t start = 0;
+    parse_utc(c.o.start, &start);  // checked with the options
+    switch (c.what) {
+        case Command::kFit:
+            return run_fit(c);
+        case Command::kReplay:
+            return run_replay(c);
+        case Command::kSweep:
+            return run_sweep(c, start);
+        case Command::kDemo:
+            break;
+    }
+    return run_demo(c.o, start);
 }

@@ -7,9 +7,8 @@
 namespace {
 
 constexpr double kKelvin = 273.15;
-constexpr double kReference_K = 298.15;  // 25 °C, where the resistance is nominal
-constexpr double kActivation_K = 2300;   // Arrhenius slope of the resistance
-constexpr double kNominal_ohm = 0.080;
+constexpr double kReference_K = 298.15;   // 25 °C, where the resistance is nominal
+constexpr double kActivation_K = 2300;    // Arrhenius slope of the resistance
 constexpr double kWarmFloor = 0.6;        // the resistance stops falling when hot
 constexpr double kLowChargeRise = 0.5;    // +50 % near empty ...
 constexpr double kLowChargeScale = 0.08;  // ... fading over the first 8 % of charge
@@ -35,16 +34,16 @@ double open_circuit_V(double soc) {
     return (lo->mV + f * (hi->mV - lo->mV)) / 1000;
 }
 
-double cell_ohm(double battery_C, double soc) {
+double cell_ohm(const PhoneParams &p, double battery_C, double soc) {
     const double temperature = std::max(
         kWarmFloor, std::exp(kActivation_K * (1 / (battery_C + kKelvin) - 1 / kReference_K)));
-    return kNominal_ohm * temperature * (1 + kLowChargeRise * std::exp(-soc / kLowChargeScale));
+    return p.cell_ohm_25C * temperature * (1 + kLowChargeRise * std::exp(-soc / kLowChargeScale));
 }
 
 double charge_current_A(const PhoneParams &p, const PhoneState &s, double limit_A,
                         bool *voltage_limited) {
     const double by_voltage =
-        (p.charge_voltage_V - open_circuit_V(s.soc)) / cell_ohm(s.battery_C, s.soc);
+        (p.charge_voltage_V - open_circuit_V(s.soc)) / cell_ohm(p, s.battery_C, s.soc);
     const double by_limits = std::min(std::max(limit_A, 0.0), p.charger_max_A);
     *voltage_limited = by_voltage < by_limits;
     return std::max(0.0, std::min(by_limits, by_voltage));
@@ -59,10 +58,16 @@ void step(const PhoneParams &p, PhoneState &s, double limit_A, bool screen_on, d
         s.full = true;
         current = 0;
     }
-    const double r = cell_ohm(s.battery_C, s.soc);
+    heat(p, s, current, screen_on, dt_s);
+}
+
+void heat(const PhoneParams &p, PhoneState &s, double current, bool screen_on, double dt_s) {
+    const double r = cell_ohm(p, s.battery_C, s.soc);
     const double terminal_V = open_circuit_V(s.soc) + current * r;
     const double battery_W = current * current * r;
-    const double board_W = terminal_V * current * (1 / p.efficiency - 1) +
+    // The charger loses its share only while it charges; the system's load is
+    // the board's either way.
+    const double board_W = (current > 0 ? terminal_V * current * (1 / p.efficiency - 1) : 0) +
                            current * current * p.board_path_ohm + p.idle_load_W +
                            (screen_on ? p.screen_load_W : 0);
     const double to_board_W = (s.battery_C - s.board_C) / p.battery_to_board_K_per_W;
@@ -71,6 +76,6 @@ void step(const PhoneParams &p, PhoneState &s, double limit_A, bool screen_on, d
     const double board_out_W = (s.board_C - p.ambient_C) / p.board_to_ambient_K_per_W - to_board_W;
     s.battery_C += (battery_W - battery_out_W) * dt_s / p.battery_heat_J_per_K;
     s.board_C += (board_W - board_out_W) * dt_s / p.board_heat_J_per_K;
-    s.soc = std::min(1.0, s.soc + current * dt_s / (p.capacity_Ah * kSecondsPerHour));
+    s.soc = std::clamp(s.soc + current * dt_s / (p.capacity_Ah * kSecondsPerHour), 0.0, 1.0);
     s.current_A = current;
 }

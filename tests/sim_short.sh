@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Twenty simulated minutes under the real daemon: the regulated battery must
+# Twenty simulated minutes from 75 % under the real daemon: the regulated battery must
 # peak cooler than the unregulated one, and tools/plot-log must plot the log.
 set -euo pipefail
 sim=$1 tools=$2 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-"$sim" --out "$out" --minutes 20 --speed 300 >"$out/summary" 2>/dev/null
+"$sim" --out "$out" --minutes 20 --speed 300 --start-soc 75 >"$out/summary" 2>/dev/null
 cat "$out/summary"
 awk '/^peak battery temperature/ { exit !($(NF-1) + 0 < $NF + 0) }' "$out/summary"
 lines=$(wc -l <"$out/PID_log")
@@ -12,6 +12,17 @@ lines=$(wc -l <"$out/PID_log")
 "$tools/plot-log" "$out/PID_log" "$out/log.png"
 [ "$(($(wc -l <"$out/log.csv") - 1))" -eq "$lines" ]
 [ -s "$out/log.png" ]
+# One sweep point is the demo's regulated charge on the same settings.
+"$sim" sweep --off-temps 38000 --powers 27 --minutes 20 --speed 300 --start-soc 75 \
+  --stop-at 100 --start "2026-06-01 21:30:00" --screen-on-min 20 --out "$out/sweep" >"$out/sweep.txt" 2>/dev/null
+peak=$(awk '/^peak battery temperature/ { print $(NF-1) }' "$out/summary")
+awk -v peak="$peak" '$1 == "38.0" { d = $4 - peak; exit !(d < 0.5 && d > -0.5) }' "$out/sweep.txt"
+[ -s "$out/sweep/sweep.png" ]
+# A fit needs half an hour of charging and a log of velmora's.
+for log in "$out/PID_log" "$out/summary"; do
+  if "$sim" fit "$log" 2>"$out/error"; then exit 1; fi
+  grep -qE "minutes of charging; a fit needs 30|is not velmora's log" "$out/error"
+done
 # A malformed or out-of-range option is named in the error.
 # shellcheck disable=SC2086  # the words are the options
 for args in "--speed abc" "--ambient" "--efficiency 2" "--start 2026-13-01"; do

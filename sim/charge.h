@@ -1,0 +1,60 @@
+// One charge of the modelled phone: under the real velmora binary (its clock
+// and ours sped up alike by libfaketime), or with the limit left at the
+// charger's maximum.
+#pragma once
+
+#include <cmath>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "model.h"
+
+constexpr double kMaxCharge_s = 6 * 3600;  // a charge that is not full by then is cut off
+
+struct Options {
+    PhoneParams phone;
+    double start_soc_pct = 15;
+    std::string start = "2026-06-01 21:30:00";  // UTC on the faked clock
+    double screen_on_min = 20;
+    double speed = 300;
+    double minutes = kMaxCharge_s / 60;  // stop here if not full before
+    double stop_soc_pct = 100;
+    int power = 27, night = 22, morning = 7, on_temp_mC = 40000, off_temp_mC = 38000, dlog = 1;
+    std::string velmora = VELMORA_BINARY;
+    std::string faketime_library = FAKETIME_LIBRARY;
+    std::string out = "demo-out";
+};
+
+struct Sample {
+    double t_s;
+    PhoneState phone;
+    double limit_A, target_C;
+};
+
+struct Run {
+    const char *name;
+    std::vector<Sample> samples;
+    double to_80_s = NAN, to_full_s = NAN, peak_C = -INFINITY;
+    double above_s = 0;                         // time with the battery over target + 1 °C
+    double deviation_sum = 0, deviation_s = 0;  // |battery - target| once the target was reached
+    int writes = 0;
+};
+
+// Reports what failed with errno's text and ends the program with status 1.
+[[noreturn]] void die(const std::string &what);
+
+// Seconds since the epoch of "YYYY-MM-DD hh:mm:ss" read as UTC; false when
+// the text is not one.
+bool parse_utc(const std::string &text, time_t *utc);
+
+// "YYYY-MM-DD hh:mm:ss" of t_s seconds after start, UTC.
+std::string clock_at(time_t start, double t_s);
+
+// Charges with the limit left at the charger's maximum.
+Run charge_unregulated(const Options &o, time_t start);
+
+// Charges under velmora in a device tree of its own, which is left in
+// *root_out for the caller to take the log from and remove. velmora's
+// standard error goes to o.out/velmora.stderr.
+Run charge_regulated(const Options &o, time_t start, std::string *root_out);

@@ -1,0 +1,27 @@
+// Reads velmora's PID_log, as pulled from a phone, into what the model needs.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+struct LogLine {
+    time_t t;  // the cycle's start, local time read as if UTC
+    bool charging;
+    bool screen_on;    // the screen-on target was chosen (charging lines)
+    double battery_C;  // fresh on charging lines only; an idle line repeats them
+    double board_C;
+    double current_A;  // into the cell, negative while the phone runs from it
+    double level_pct;
+};
+
+struct Log {
+    std::vector<LogLine> lines;  // velmora's lines, in the file's order
+    int skipped = 0;             // lines that are not velmora's
+    bool board_sensor = false;   // some charging line has a board reading
+    int screen_on_lines = 0;     // charging lines with the screen-on target
+    double charging_s = 0;       // time covered by charging cycles
+};
+
+// Reads the log at path. False, with *error set, when it cannot be read.
+bool read_log(const std::string &path, Log *log, std::string *error);

@@ -1,0 +1,29 @@
+// Charges the modelled phone under velmora for a grid of settings, several
+// charges at a time, and compares them in a table and a plot.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "charge.h"
+
+struct SweepPoint {
+    int off_temp_mC, power;
+    Run run;
+};
+
+// One regulated charge of base's scenario per screen-off target and power,
+// jobs at a time, each in base.out/off<mC>-power<P>/.
+std::vector<SweepPoint> sweep(const Options &base, time_t start,
+                              const std::vector<int> &off_temps_mC, const std::vector<int> &powers,
+                              unsigned jobs);
+
+// The index of the fastest point to 80 % whose peak stays at or under
+// max_peak_C, or -1.
+int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C);
+
+// Prints the table, marking the chosen point, and writes sweep.csv and,
+// with gnuplot, sweep.png into dir.
+void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_peak_C,
+                  const std::string &dir);
