@@ -49,19 +49,21 @@ std::string reason(const std::string &content, int64_t stop, int i, int error) {
 SettingsRead read_settings_file(const char *path) {
     SettingsRead read;
     SettingsVerdict &v = read.verdict;
+    // Looked at before opening: opening a FIFO would wait for a writer, and
+    // only a regular file's size bounds what the reader may take.
+    struct stat st;
+    const bool found = stat(path, &st) == 0;
+    if (found && S_ISDIR(st.st_mode)) {
+        v.usage = std::string(path) + ": a directory";
+    } else if (found && !S_ISREG(st.st_mode)) {
+        v.usage = std::string(path) + ": not a regular file";
+    } else if (found && st.st_size > kMaxSettings_bytes) {
+        v.usage = std::string(path) + ": over 64 KiB";
+    }
+    if (!v.usage.empty()) return read;
     ScanInput in;
     if (!scan_open(in, path)) {
         v.text = std::string("无法打开读取配置文件: ") + strerror(errno);
-        return read;
-    }
-    struct stat st;
-    if (fstat(in.fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        v.usage = std::string(path) + ": a directory";
-    } else if (st.st_size > kMaxSettings_bytes) {
-        v.usage = std::string(path) + ": over 64 KiB";
-    }
-    if (!v.usage.empty()) {
-        scan_close(in);
         return read;
     }
     v.opened = true;

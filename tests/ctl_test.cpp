@@ -55,6 +55,12 @@ TEST_F(Ctl, SaveAndBadInputTable) {
          kept,
          nullptr},
         {"a directory to check", {"check", module}, 2, module + ": a directory", kept, nullptr},
+        {"a FIFO to check, which no writer holds",
+         {"check", "fifo"},
+         2,
+         "fifo: not a regular file",
+         kept,
+         nullptr},
         {"a directory for the temporary file",
          {"save", base64_encode(good)},
          2,
@@ -81,6 +87,7 @@ TEST_F(Ctl, SaveAndBadInputTable) {
          good,
          "data/adb/modules_update/velmora"},
     };
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all("data/adb/modules_update");
