@@ -85,12 +85,14 @@ SettingsRead read_settings_file(const char *path) {
     }
     // Each later entry: the first line after the stop that starts with it.
     for (int i = v.whole + 1; i < kSettingsCount; ++i) {
+        const SettingsEntry &e = kSettingsEntries[i];
         for (size_t nl = content.find('\n', static_cast<size_t>(v.stop_byte));
              nl != std::string::npos && !read.found[i]; nl = content.find('\n', nl + 1)) {
+            // The scanner only for a line that starts with the key: a seek refills its buffer.
+            if (content.compare(nl + 1, strlen(e.key), e.key) != 0) continue;
             seek(in, static_cast<int64_t>(nl + 1));
             ControllerState scratch;
             if (read_settings(in, scratch, i) == 0) continue;
-            const SettingsEntry &e = kSettingsEntries[i];
             if (e.number != nullptr) {
                 read.values.*e.number = scratch.*e.number;
             } else {
