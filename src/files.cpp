@@ -11,10 +11,6 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0644;
 
-std::string temp_of(const char *path) {
-    return std::string(path) + ".new";
-}
-
 // read() or pread() until count bytes or the end; false on an error.
 bool read_all(int fd, char *out, size_t count, off_t at, size_t *got) {
     *got = 0;
@@ -31,6 +27,10 @@ bool read_all(int fd, char *out, size_t count, off_t at, size_t *got) {
 }
 
 }  // namespace
+
+std::string temp_of(const char *path) {
+    return std::string(path) + ".new";
+}
 
 bool read_head(const char *path, size_t max_bytes, std::string *bytes) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);

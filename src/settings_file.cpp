@@ -151,8 +151,7 @@ CtlOutput stage_settings(const std::string &base64, std::string *bytes) {
         return usage_error(std::string("cannot write beside ") + kSettingsFile + ": " +
                            strerror(errno));
     }
-    const std::string temp = std::string(kSettingsFile) + ".new";
-    const SettingsVerdict v = read_settings_file(temp.c_str()).verdict;
+    const SettingsVerdict v = read_settings_file(temp_of(kSettingsFile).c_str()).verdict;
     if (v.text == "ok") return CtlOutput{};
     drop_temp(kSettingsFile);
     return CtlOutput{1, v.text + "\n", ""};
