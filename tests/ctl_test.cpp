@@ -212,6 +212,9 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
     const CtlOutput oldest = ctl_series(24, 0, before);
     EXPECT_EQ(rows(oldest), lines - 12000);
     EXPECT_EQ(oldest.out.substr(oldest.out.size() - 36), "end log=ok since=0 skipped=0 more=0\n");
+    put(kLogFile, std::string(9 << 20, 'x') + "\n");  // one line past the bound: two calls
+    EXPECT_NE(ctl_series(24, 0, -1).out.find(" skipped=1 more=1048577\n"), std::string::npos);
+    EXPECT_NE(ctl_series(24, 0, 1048577).out.find(" skipped=1 more=0\n"), std::string::npos);
     fs::remove(kLogFile);
     EXPECT_NE(ctl_series(24, -1, -1).out.find("\nend log=missing since=0 skipped=0 more=0\n"),
               std::string::npos);
