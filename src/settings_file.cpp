@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -13,10 +14,6 @@
 #include "scan.h"
 
 namespace {
-
-bool is_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 // The scanner's offset in its file: the bytes read minus those still in hand.
 int64_t offset_of(const ScanInput &in) {
@@ -39,7 +36,7 @@ std::string reason(const std::string &content, int64_t stop, int i, int error) {
     if (error == ERANGE) return "number out of range";
     size_t at = static_cast<size_t>(stop);
     if (at > 0 && (content[at - 1] == '+' || content[at - 1] == '-')) --at;
-    while (at > 0 && is_space(content[at - 1])) --at;
+    while (at > 0 && isspace(static_cast<unsigned char>(content[at - 1])) != 0) --at;
     const size_t key = strlen(e.key);
     return at >= key && content.compare(at - key, key, e.key) == 0 ? "no number" : "not the key";
 }
