@@ -45,7 +45,12 @@ TEST_F(Ctl, SaveAndBadInputTable) {
         const char *directory;  // made before the run
         mode_t module_mode = 0755;
     } cases[] = {
-        {"unknown subcommand", {"frob"}, 2, "unknown subcommand", kept, nullptr},
+        {"unknown subcommand, a line feed in it",
+         {"fr\nob"},
+         2,
+         "unknown subcommand \"fr\\x0aob\"",
+         kept,
+         nullptr},
         {"missing argument", {"save"}, 2, "save takes one argument", kept, nullptr},
         {"bad base64", {"save", "QUJD!==="}, 2, "the new settings are not base64", kept, nullptr},
         {"over 64 KiB",
