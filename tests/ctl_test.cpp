@@ -45,12 +45,7 @@ TEST_F(Ctl, SaveAndBadInputTable) {
         const char *directory;  // made before the run
         mode_t module_mode = 0755;
     } cases[] = {
-        {"unknown subcommand, a line feed in it",
-         {"fr\nob"},
-         2,
-         "unknown subcommand \"fr\\x0aob\"",
-         kept,
-         nullptr},
+        {"unknown, a line feed", {"fr\nob"}, 2, "unknown subcommand \"fr\\x0aob\"", kept, nullptr},
         {"missing argument", {"save"}, 2, "save takes one argument", kept, nullptr},
         {"bad base64", {"save", "QUJD!==="}, 2, "the new settings are not base64", kept, nullptr},
         {"over 64 KiB",
@@ -60,12 +55,7 @@ TEST_F(Ctl, SaveAndBadInputTable) {
          kept,
          nullptr},
         {"a directory to check", {"check", module}, 2, module + ": a directory", kept, nullptr},
-        {"a FIFO to check, which no writer holds",
-         {"check", "fifo"},
-         2,
-         "fifo: not a regular file",
-         kept,
-         nullptr},
+        {"a FIFO to check", {"check", "fifo"}, 2, "fifo: not a regular file", kept, nullptr},
         {"a directory for the temporary file",
          {"save", base64_encode(good)},
          2,
