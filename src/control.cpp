@@ -26,15 +26,12 @@ namespace {
 constexpr size_t kMaxRead_bytes = 4096;
 
 // Opens a node for the daemon's scanner: a regular file of one page at most,
-// as every sysfs node is, so that a read stays bounded.
+// as every sysfs node is, so that a read stays bounded; looked at before
+// opening, which would wait on a FIFO.
 bool open_node(ScanInput &in, const char *path) {
-    if (!scan_open(in, path)) return false;
     struct stat st;
-    if (fstat(in.fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_size <= static_cast<off_t>(kMaxRead_bytes))
-        return true;
-    scan_close(in);
-    return false;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size <= static_cast<off_t>(kMaxRead_bytes) && scan_open(in, path);
 }
 
 // A node's integer by the daemon's own rules, without its report.

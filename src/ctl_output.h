@@ -2,6 +2,7 @@
 // printing, so that --base64 can encode each stream as one line.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 struct CtlOutput {
@@ -9,7 +10,25 @@ struct CtlOutput {
     std::string out, err;
 };
 
-// A usage error or bad input: one line on the error stream, status 2.
+// text with its control bytes escaped ("\x0a"), so that a name the caller
+// gave stays within its one line.
+inline std::string printable(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
+            (void)snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A usage error or bad input: one line on the error stream, status 2, even
+// when why quotes the caller's arguments.
 inline CtlOutput usage_error(const std::string &why) {
-    return CtlOutput{2, "", "velmoractl: " + why + "\n"};
+    return CtlOutput{2, "", "velmoractl: " + printable(why) + "\n"};
 }

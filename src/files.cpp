@@ -4,16 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
 namespace {
 
 constexpr mode_t kNewFileMode = 0644;
-
-std::string temp_of(const char *path) {
-    return std::string(path) + ".new";
-}
 
 // read() or pread() until count bytes or the end; false on an error.
 bool read_all(int fd, char *out, size_t count, off_t at, size_t *got) {
@@ -32,12 +29,24 @@ bool read_all(int fd, char *out, size_t count, off_t at, size_t *got) {
 
 }  // namespace
 
+std::string temp_of(const char *path) {
+    return std::string(path) + ".new";
+}
+
 bool read_head(const char *path, size_t max_bytes, std::string *bytes) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
-    bytes->resize(max_bytes);
+    // Grown as the file fills it: a generous bound (16 MiB for the packed
+    // tzdata) costs no memory a small file does not use.
+    bytes->clear();
     size_t got = 0;
-    const bool ok = read_all(fd, bytes->data(), max_bytes, -1, &got);
+    bool ok = true;
+    while (ok && got == bytes->size() && got < max_bytes) {
+        bytes->resize(std::min(max_bytes, std::max<size_t>(4096, 2 * got)));
+        size_t n = 0;
+        ok = read_all(fd, bytes->data() + got, bytes->size() - got, -1, &n);
+        got += n;
+    }
     const int saved = errno;
     close(fd);
     bytes->resize(got);

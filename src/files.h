@@ -14,7 +14,9 @@ std::string read_tail(const char *path, size_t max_bytes);
 // The last line of such a tail, without its line feed.
 std::string last_line(const std::string &tail);
 
-// Writes data whole to path's temporary sibling (path + ".new") and syncs it.
+// path's temporary sibling: path + ".new".
+std::string temp_of(const char *path);
+// Writes data whole to that sibling and syncs it.
 bool write_temp(const char *path, const std::string &data);
 // Renames the temporary sibling over path and syncs the directory; the
 // sibling is removed when that fails.

@@ -100,6 +100,12 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
         while (!done && pos > 0) {
             if (end - pos >= kMaxSeries_bytes || rows.size() >= kMaxSeriesRows) {
                 more = pos + static_cast<int64_t>(pending.size());
+                // A line longer than the bound: the part read is skipped, so
+                // that the next call moves on instead of asking for it again.
+                if (more == end) {
+                    more = pos;
+                    ++skipped;
+                }
                 break;
             }
             const size_t n = static_cast<size_t>(pos < static_cast<int64_t>(kBlock_bytes)

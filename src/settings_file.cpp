@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -13,10 +14,6 @@
 #include "scan.h"
 
 namespace {
-
-bool is_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 // The scanner's offset in its file: the bytes read minus those still in hand.
 int64_t offset_of(const ScanInput &in) {
@@ -39,7 +36,7 @@ std::string reason(const std::string &content, int64_t stop, int i, int error) {
     if (error == ERANGE) return "number out of range";
     size_t at = static_cast<size_t>(stop);
     if (at > 0 && (content[at - 1] == '+' || content[at - 1] == '-')) --at;
-    while (at > 0 && is_space(content[at - 1])) --at;
+    while (at > 0 && isspace(static_cast<unsigned char>(content[at - 1])) != 0) --at;
     const size_t key = strlen(e.key);
     return at >= key && content.compare(at - key, key, e.key) == 0 ? "no number" : "not the key";
 }
@@ -49,19 +46,21 @@ std::string reason(const std::string &content, int64_t stop, int i, int error) {
 SettingsRead read_settings_file(const char *path) {
     SettingsRead read;
     SettingsVerdict &v = read.verdict;
+    // Looked at before opening: opening a FIFO would wait for a writer, and
+    // only a regular file's size bounds what the reader may take.
+    struct stat st;
+    const bool found = stat(path, &st) == 0;
+    if (found && S_ISDIR(st.st_mode)) {
+        v.usage = std::string(path) + ": a directory";
+    } else if (found && !S_ISREG(st.st_mode)) {
+        v.usage = std::string(path) + ": not a regular file";
+    } else if (found && st.st_size > kMaxSettings_bytes) {
+        v.usage = std::string(path) + ": over 64 KiB";
+    }
+    if (!v.usage.empty()) return read;
     ScanInput in;
     if (!scan_open(in, path)) {
         v.text = std::string("无法打开读取配置文件: ") + strerror(errno);
-        return read;
-    }
-    struct stat st;
-    if (fstat(in.fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        v.usage = std::string(path) + ": a directory";
-    } else if (st.st_size > kMaxSettings_bytes) {
-        v.usage = std::string(path) + ": over 64 KiB";
-    }
-    if (!v.usage.empty()) {
-        scan_close(in);
         return read;
     }
     v.opened = true;
@@ -83,12 +82,14 @@ SettingsRead read_settings_file(const char *path) {
     }
     // Each later entry: the first line after the stop that starts with it.
     for (int i = v.whole + 1; i < kSettingsCount; ++i) {
+        const SettingsEntry &e = kSettingsEntries[i];
         for (size_t nl = content.find('\n', static_cast<size_t>(v.stop_byte));
              nl != std::string::npos && !read.found[i]; nl = content.find('\n', nl + 1)) {
+            // The scanner only for a line that starts with the key: a seek refills its buffer.
+            if (content.compare(nl + 1, strlen(e.key), e.key) != 0) continue;
             seek(in, static_cast<int64_t>(nl + 1));
             ControllerState scratch;
             if (read_settings(in, scratch, i) == 0) continue;
-            const SettingsEntry &e = kSettingsEntries[i];
             if (e.number != nullptr) {
                 read.values.*e.number = scratch.*e.number;
             } else {
@@ -147,8 +148,7 @@ CtlOutput stage_settings(const std::string &base64, std::string *bytes) {
         return usage_error(std::string("cannot write beside ") + kSettingsFile + ": " +
                            strerror(errno));
     }
-    const std::string temp = std::string(kSettingsFile) + ".new";
-    const SettingsVerdict v = read_settings_file(temp.c_str()).verdict;
+    const SettingsVerdict v = read_settings_file(temp_of(kSettingsFile).c_str()).verdict;
     if (v.text == "ok") return CtlOutput{};
     drop_temp(kSettingsFile);
     return CtlOutput{1, v.text + "\n", ""};

@@ -16,7 +16,7 @@ constexpr int64_t kMaxSettings_bytes = 64 << 10;
 
 // What velmora makes of a settings file, and how much of it it read.
 struct SettingsVerdict {
-    std::string usage;       // not "": a directory or over 64 KiB, never read
+    std::string usage;       // not "": a directory, not a regular file or over 64 KiB, never read
     bool opened = false;     // false: the text is "无法打开读取配置文件: ..."
     int whole = 0;           // entries read whole, 8 when velmora would run
     int64_t stop_byte = -1;  // where the reader stopped; after the eighth entry when whole

@@ -2,6 +2,8 @@
 // page's one way into velmora's files and nodes; each subcommand is a thin
 // entry over the library velmora itself runs. Usage errors: one line on the
 // error stream and exit status 2.
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ctl_output.h"
 #include "files.h"
 #include "nodes.h"
 
@@ -54,22 +55,6 @@ bool tzif_counts_fit(const std::string &packed, size_t start, size_t length) {
     // abbreviations, 8-byte leap-second records and one byte per indicator.
     const int64_t data = time * 5 + type * 6 + chars + leap * 8 + isstd + isut;
     return data <= static_cast<int64_t>(length - kTzifHeaderSize);
-}
-
-// The zone's name for a report, its control bytes escaped so that it stays one line.
-std::string printable(const std::string &name) {
-    std::string out;
-    for (const char c : name) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            char escaped[8];
-            (void)snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 }  // namespace

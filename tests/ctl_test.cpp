@@ -45,7 +45,7 @@ TEST_F(Ctl, SaveAndBadInputTable) {
         const char *directory;  // made before the run
         mode_t module_mode = 0755;
     } cases[] = {
-        {"unknown subcommand", {"frob"}, 2, "unknown subcommand", kept, nullptr},
+        {"unknown, a line feed", {"fr\nob"}, 2, "unknown subcommand \"fr\\x0aob\"", kept, nullptr},
         {"missing argument", {"save"}, 2, "save takes one argument", kept, nullptr},
         {"bad base64", {"save", "QUJD!==="}, 2, "the new settings are not base64", kept, nullptr},
         {"over 64 KiB",
@@ -55,6 +55,7 @@ TEST_F(Ctl, SaveAndBadInputTable) {
          kept,
          nullptr},
         {"a directory to check", {"check", module}, 2, module + ": a directory", kept, nullptr},
+        {"a FIFO to check", {"check", "fifo"}, 2, "fifo: not a regular file", kept, nullptr},
         {"a directory for the temporary file",
          {"save", base64_encode(good)},
          2,
@@ -81,6 +82,7 @@ TEST_F(Ctl, SaveAndBadInputTable) {
          good,
          "data/adb/modules_update/velmora"},
     };
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all("data/adb/modules_update");
@@ -205,6 +207,9 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
     const CtlOutput oldest = ctl_series(24, 0, before);
     EXPECT_EQ(rows(oldest), lines - 12000);
     EXPECT_EQ(oldest.out.substr(oldest.out.size() - 36), "end log=ok since=0 skipped=0 more=0\n");
+    put(kLogFile, std::string(9 << 20, 'x') + "\n");  // one line past the bound: two calls
+    EXPECT_NE(ctl_series(24, 0, -1).out.find(" skipped=1 more=1048577\n"), std::string::npos);
+    EXPECT_NE(ctl_series(24, 0, 1048577).out.find(" skipped=1 more=0\n"), std::string::npos);
     fs::remove(kLogFile);
     EXPECT_NE(ctl_series(24, -1, -1).out.find("\nend log=missing since=0 skipped=0 more=0\n"),
               std::string::npos);
