@@ -270,15 +270,18 @@ async function onLogSwitch() {
 // ---- the log
 
 // The window's rows, read in slices from the newest back, each slice far
-// below the bridge's limit: {columns by name, end line's fields}.
+// below the bridge's limit: {header, slices, the last end line's fields, the
+// lines skipped in all slices}.
 async function readSeries() {
   let slices = [];
+  let skipped = 0;
   let args = `series ${HOURS}`;
   for (;;) {
     const lines = (await ctl(args)).out.trim().split('\n');
     const end = keyValues(lines.pop().replace(/^end /, '').replace(/ /g, '\n'));
     slices = [lines, ...slices];
-    if (Number(end.get('more') ?? 0) === 0) return {header: lines[0], slices, end};
+    skipped += Number(end.get('skipped') ?? 0);
+    if (Number(end.get('more') ?? 0) === 0) return {header: lines[0], slices, end, skipped};
     args = `series --since ${Number(end.get('since'))} --before ${Number(end.get('more'))}`;
   }
 }
@@ -334,7 +337,7 @@ async function loadLog() {
   box.dataset.points = String(points);
   box.dataset.ms = String(Math.round(performance.now() - started));
   const log = series.end.get('log');
-  const skipped = Number(series.end.get('skipped'));
+  const {skipped} = series;
   $('log-summary').textContent = (log === 'missing' ? 'No log file yet: switch the log on, and a line is written every cycle.' :
       log === 'empty' || points === 0 ? 'The log is empty.' :
       `${points} cycles from ${new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')} on.`) +
