@@ -299,10 +299,12 @@ function seriesColumns({header, slices}) {
 }
 
 let charts = [];
+let drawn = {};  // the columns of the charts shown
 
 function drawCharts(by) {
   for (const chart of charts) chart.destroy();
   charts = [];
+  drawn = by;
   const box = $('charts');
   if (!by.t?.length) return;
   const style = getComputedStyle(document.body);
@@ -371,7 +373,7 @@ function start() {
   $('log-clear-yes').addEventListener('click', act(clearLog));
   for (const load of [loadSettings, loadStatus, loadLog]) act(load)();
   // The charts' ink follows the page's colours: drawn anew when light or dark changes.
-  matchMedia('(prefers-color-scheme: dark)').addEventListener('change', act(loadLog));
+  matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => drawCharts(drawn));
 }
 
 start();
