@@ -72,10 +72,12 @@ const text = (bytes) => new TextDecoder().decode(bytes);
 
 // velmoractl with arguments that are constants, numbers or base64. Resolves
 // to {code, out} for an exit status in `accepted`; otherwise rejects with
-// velmoractl's own message.
+// velmoractl's own message, or the shell's when velmoractl did not run (127)
+// or crashed: only velmoractl's own exit statuses, 0 to 2, come as base64.
 async function ctl(args, {base64 = false, accepted = [0]} = {}) {
   const {errno, stdout, stderr} = await exec(`${CTL}${base64 ? ' --base64' : ''} ${args}`);
-  const [out, err] = base64 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] : [stdout, stderr];
+  const [out, err] = base64 && errno <= 2 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] :
+      [stdout, stderr];
   if (!accepted.includes(errno)) {
     throw new Error(err.trim() || out.trim() || `velmoractl ${args.split(' ')[0]} ended with ${errno}`);
   }
