@@ -31,6 +31,8 @@ const logSwitch = $('log-switch');
 let status = new Map();    // velmoractl status
 let settings = new Map();  // velmoractl settings: the file as velmora reads it
 let notes = new Uint8Array();  // the bytes after the eighth entry, kept as they are
+// An entry's value as velmora read it: the temperatures in m°C.
+const stored = (name, kind) => settings.get(kind === 'celsius' ? `${name}_mC` : name) ?? '';
 
 // ---- the bridge
 
@@ -202,7 +204,7 @@ async function loadSettings() {
   settings = keyValues((await ctl('settings', {base64: true})).out);
   notes = fromBase64(settings.get('notes_base64') ?? '');
   for (const [, name, kind] of ENTRIES) {
-    const value = settings.get(kind === 'celsius' ? `${name}_mC` : name) ?? '';
+    const value = stored(name, kind);
     if (kind === 'switch') {
       logSwitch.setAttribute('aria-checked', String(value === '1'));
     } else {
@@ -260,8 +262,7 @@ async function onLogSwitch() {
     $('log-summary').textContent = 'The settings file is damaged: the switch is saved with the settings.';
     return;
   }
-  const entries = ENTRIES.map(([key, name, kind]) =>
-    [key, kind === 'switch' ? (on ? '1' : '0') : settings.get(kind === 'celsius' ? `${name}_mC` : name)]);
+  const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() : stored(name, kind)]);
   const {saved, verdict} = await saveFile(entries);
   $('log-summary').textContent = saved ? `Log ${on ? 'on' : 'off'} from the next cycle.` :
       `Not changed: ${verdict}`;
