@@ -56,24 +56,27 @@ export async function openPage(browser, webroot, exec, {width = 760, height = 15
   const cdp = await page.context().newCDPSession(page);
   const stats = {largest: 0, total: 0, calls: 0};
   let frameId;
+  // Ends the page's request, then hands the result to the callback in a javascript: URL.
+  async function answer({cmd, callback}, response) {
+    const result = await exec(cmd);
+    response.end();
+    const url = `javascript: (function() { try { ${callback}(${result.code}, ` +
+      `${quote(lines(result.stdout))}, ${quote(lines(result.stderr))}); } ` +
+      'catch(e) { console.error(e); } })();';
+    frameId ??= (await cdp.send('Page.getFrameTree')).frameTree.frame.id;
+    cdp.send('Page.navigate', {url, frameId}).catch(() => {});
+    const chars = urlChars(url);
+    Object.assign(stats, {largest: Math.max(stats.largest, chars), total: stats.total + chars,
+      calls: stats.calls + 1});
+    if (chars > URL_MAX_CHARS) console.error(`bridge: ${chars} URL characters, dropped as Chromium does`);
+  }
   const server = http.createServer((request, response) => {
     if (request.method === 'POST' && request.url === '/.bridge/exec' && exec) {
       const body = [];
       request.on('data', (chunk) => body.push(chunk));
-      request.on('end', async () => {
-        const {cmd, callback} = JSON.parse(Buffer.concat(body).toString());
-        const result = await exec(cmd);
-        response.end();
-        const url = `javascript: (function() { try { ${callback}(${result.code}, ` +
-          `${quote(lines(result.stdout))}, ${quote(lines(result.stderr))}); } ` +
-          'catch(e) { console.error(e); } })();';
-        frameId ??= (await cdp.send('Page.getFrameTree')).frameTree.frame.id;
-        cdp.send('Page.navigate', {url, frameId}).catch(() => {});
-        const chars = urlChars(url);
-        Object.assign(stats, {largest: Math.max(stats.largest, chars), total: stats.total + chars,
-          calls: stats.calls + 1});
-        if (chars > URL_MAX_CHARS) console.error(`bridge: ${chars} URL characters, dropped as Chromium does`);
-      });
+      // A tab closed while its command ran is answered no more.
+      request.on('end', () => answer(JSON.parse(Buffer.concat(body).toString()), response)
+        .catch((error) => console.error(`bridge: ${error.message}`)));
       return;
     }
     const file = path.join(webroot, decodeURIComponent(new URL(request.url, 'http://x').pathname));
