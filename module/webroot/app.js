@@ -28,7 +28,6 @@ const ENTRIES = [
 const $ = (id) => document.getElementById(id);
 const form = $('settings');
 const logSwitch = $('log-switch');
-let status = new Map();    // velmoractl status
 let settings = new Map();  // velmoractl settings: the file as velmora reads it
 let notes = new Uint8Array();  // the bytes after the eighth entry, kept as they are
 // An entry's value as velmora read it: the temperatures in m°C.
@@ -174,7 +173,7 @@ function showMessages(messages) {
 // ---- status and settings
 
 async function loadStatus() {
-  status = keyValues((await ctl('status', {base64: true})).out);
+  const status = keyValues((await ctl('status', {base64: true})).out);
   const get = (key) => status.get(key) ?? '';
   const running = get('running') === 'yes';
   const rows = [
