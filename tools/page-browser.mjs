@@ -23,12 +23,12 @@ const URL_MAX_CHARS = 2097152;  // Chromium's kMaxURLChars
 // Android's JSONObject.quote.
 const ESCAPES = {'"': '\\"', '\\': '\\\\', '/': '\\/', '\b': '\\b', '\t': '\\t', '\n': '\\n',
   '\f': '\\f', '\r': '\\r'};
-export const quote = (text) => `"${text.replace(/["\\/\u0000-\u001f\u2028\u2029]/g, (c) =>
+const quote = (text) => `"${text.replace(/["\\/\u0000-\u001f\u2028\u2029]/g, (c) =>
   ESCAPES[c] ?? `\\u${c.charCodeAt(0).toString(16).padStart(4, '0')}`)}"`;
 
 // A URL's length as Chromium counts it: non-ASCII and control characters
 // percent-encoded as UTF-8 (型 is %E5%9E%8B, 9 characters).
-export const urlChars = (url) => [...url].reduce((sum, c) =>
+const urlChars = (url) => [...url].reduce((sum, c) =>
   sum + (c >= ' ' && c < '\u007f' ? 1 : 3 * Buffer.byteLength(c)), 0);
 
 // libsu reads the shell's output as UTF-8 lines (a line ends at \n, \r or
