@@ -58,9 +58,10 @@ describe() {  # sets the description the root manager shows
     stamp "$line"
     last=$line
   done
-  # The pipe ends with velmora, whatever ended it.
+  # The pipe ends with velmora, whatever ended it. velmoractl's own errors
+  # already start with its name.
   restored=$("$MODDIR/velmoractl" charger restore 2>&1)
-  [ -n "$restored" ] && stamp "velmoractl: $restored"
+  [ -n "$restored" ] && stamp "velmoractl: ${restored#velmoractl: }"
   rm -f "$pidfile"
   describe "Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report}. See velmora.err in the module directory."
 }; } </dev/null >/dev/null 2>&1 &

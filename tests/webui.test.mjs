@@ -36,7 +36,7 @@ test('draws the day, a garbled, empty or missing log; one switch; clears', {skip
   const junk = `${logLines(3).replace(/,电量=/g, ',电量')}\xff垃圾\n%41\n`;
   for (const [log, points, summary] of [
     [logLines(8640), 8640, /^8640 cycles from 2031-01-01 00:00/],
-    [logLines(8640).repeat(2), 17280, /^17280 cycles/],  // past one call's 12,000 rows
+    [logLines(8640).repeat(2) + junk, 17280, /^17280 cycles .* 5 lines that are not/],  // past one call's 12,000 rows
     [junk + logLines(2), 2, /^2 cycles .* 5 lines that are not velmora's skipped/],
     ['', 0, /^The log is empty/],
     [null, 0, /^No log file yet/],

@@ -23,12 +23,12 @@ const URL_MAX_CHARS = 2097152;  // Chromium's kMaxURLChars
 // Android's JSONObject.quote.
 const ESCAPES = {'"': '\\"', '\\': '\\\\', '/': '\\/', '\b': '\\b', '\t': '\\t', '\n': '\\n',
   '\f': '\\f', '\r': '\\r'};
-export const quote = (text) => `"${text.replace(/["\\/\u0000-\u001f\u2028\u2029]/g, (c) =>
+const quote = (text) => `"${text.replace(/["\\/\u0000-\u001f\u2028\u2029]/g, (c) =>
   ESCAPES[c] ?? `\\u${c.charCodeAt(0).toString(16).padStart(4, '0')}`)}"`;
 
 // A URL's length as Chromium counts it: non-ASCII and control characters
 // percent-encoded as UTF-8 (型 is %E5%9E%8B, 9 characters).
-export const urlChars = (url) => [...url].reduce((sum, c) =>
+const urlChars = (url) => [...url].reduce((sum, c) =>
   sum + (c >= ' ' && c < '\u007f' ? 1 : 3 * Buffer.byteLength(c)), 0);
 
 // libsu reads the shell's output as UTF-8 lines (a line ends at \n, \r or
@@ -56,24 +56,27 @@ export async function openPage(browser, webroot, exec, {width = 760, height = 15
   const cdp = await page.context().newCDPSession(page);
   const stats = {largest: 0, total: 0, calls: 0};
   let frameId;
+  // Ends the page's request, then hands the result to the callback in a javascript: URL.
+  async function answer({cmd, callback}, response) {
+    const result = await exec(cmd);
+    response.end();
+    const url = `javascript: (function() { try { ${callback}(${result.code}, ` +
+      `${quote(lines(result.stdout))}, ${quote(lines(result.stderr))}); } ` +
+      'catch(e) { console.error(e); } })();';
+    frameId ??= (await cdp.send('Page.getFrameTree')).frameTree.frame.id;
+    cdp.send('Page.navigate', {url, frameId}).catch(() => {});
+    const chars = urlChars(url);
+    Object.assign(stats, {largest: Math.max(stats.largest, chars), total: stats.total + chars,
+      calls: stats.calls + 1});
+    if (chars > URL_MAX_CHARS) console.error(`bridge: ${chars} URL characters, dropped as Chromium does`);
+  }
   const server = http.createServer((request, response) => {
     if (request.method === 'POST' && request.url === '/.bridge/exec' && exec) {
       const body = [];
       request.on('data', (chunk) => body.push(chunk));
-      request.on('end', async () => {
-        const {cmd, callback} = JSON.parse(Buffer.concat(body).toString());
-        const result = await exec(cmd);
-        response.end();
-        const url = `javascript: (function() { try { ${callback}(${result.code}, ` +
-          `${quote(lines(result.stdout))}, ${quote(lines(result.stderr))}); } ` +
-          'catch(e) { console.error(e); } })();';
-        frameId ??= (await cdp.send('Page.getFrameTree')).frameTree.frame.id;
-        cdp.send('Page.navigate', {url, frameId}).catch(() => {});
-        const chars = urlChars(url);
-        Object.assign(stats, {largest: Math.max(stats.largest, chars), total: stats.total + chars,
-          calls: stats.calls + 1});
-        if (chars > URL_MAX_CHARS) console.error(`bridge: ${chars} URL characters, dropped as Chromium does`);
-      });
+      // A tab closed while its command ran is answered no more.
+      request.on('end', () => answer(JSON.parse(Buffer.concat(body).toString()), response)
+        .catch((error) => console.error(`bridge: ${error.message}`)));
       return;
     }
     const file = path.join(webroot, decodeURIComponent(new URL(request.url, 'http://x').pathname));

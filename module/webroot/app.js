@@ -28,9 +28,10 @@ const ENTRIES = [
 const $ = (id) => document.getElementById(id);
 const form = $('settings');
 const logSwitch = $('log-switch');
-let status = new Map();    // velmoractl status
 let settings = new Map();  // velmoractl settings: the file as velmora reads it
 let notes = new Uint8Array();  // the bytes after the eighth entry, kept as they are
+// An entry's value as velmora read it: the temperatures in m°C.
+const stored = (name, kind) => settings.get(kind === 'celsius' ? `${name}_mC` : name) ?? '';
 
 // ---- the bridge
 
@@ -72,10 +73,12 @@ const text = (bytes) => new TextDecoder().decode(bytes);
 
 // velmoractl with arguments that are constants, numbers or base64. Resolves
 // to {code, out} for an exit status in `accepted`; otherwise rejects with
-// velmoractl's own message.
+// velmoractl's own message, or the shell's when velmoractl did not run (127)
+// or crashed: only velmoractl's own exit statuses, 0 to 2, come as base64.
 async function ctl(args, {base64 = false, accepted = [0]} = {}) {
   const {errno, stdout, stderr} = await exec(`${CTL}${base64 ? ' --base64' : ''} ${args}`);
-  const [out, err] = base64 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] : [stdout, stderr];
+  const [out, err] = base64 && errno <= 2 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] :
+      [stdout, stderr];
   if (!accepted.includes(errno)) {
     throw new Error(err.trim() || out.trim() || `velmoractl ${args.split(' ')[0]} ended with ${errno}`);
   }
@@ -170,7 +173,7 @@ function showMessages(messages) {
 // ---- status and settings
 
 async function loadStatus() {
-  status = keyValues((await ctl('status', {base64: true})).out);
+  const status = keyValues((await ctl('status', {base64: true})).out);
   const get = (key) => status.get(key) ?? '';
   const running = get('running') === 'yes';
   const rows = [
@@ -200,7 +203,7 @@ async function loadSettings() {
   settings = keyValues((await ctl('settings', {base64: true})).out);
   notes = fromBase64(settings.get('notes_base64') ?? '');
   for (const [, name, kind] of ENTRIES) {
-    const value = settings.get(kind === 'celsius' ? `${name}_mC` : name) ?? '';
+    const value = stored(name, kind);
     if (kind === 'switch') {
       logSwitch.setAttribute('aria-checked', String(value === '1'));
     } else {
@@ -258,8 +261,7 @@ async function onLogSwitch() {
     $('log-summary').textContent = 'The settings file is damaged: the switch is saved with the settings.';
     return;
   }
-  const entries = ENTRIES.map(([key, name, kind]) =>
-    [key, kind === 'switch' ? (on ? '1' : '0') : settings.get(kind === 'celsius' ? `${name}_mC` : name)]);
+  const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() : stored(name, kind)]);
   const {saved, verdict} = await saveFile(entries);
   $('log-summary').textContent = saved ? `Log ${on ? 'on' : 'off'} from the next cycle.` :
       `Not changed: ${verdict}`;
@@ -270,15 +272,18 @@ async function onLogSwitch() {
 // ---- the log
 
 // The window's rows, read in slices from the newest back, each slice far
-// below the bridge's limit: {columns by name, end line's fields}.
+// below the bridge's limit: {header, slices, the last end line's fields, the
+// lines skipped in all slices}.
 async function readSeries() {
   let slices = [];
+  let skipped = 0;
   let args = `series ${HOURS}`;
   for (;;) {
     const lines = (await ctl(args)).out.trim().split('\n');
     const end = keyValues(lines.pop().replace(/^end /, '').replace(/ /g, '\n'));
     slices = [lines, ...slices];
-    if (Number(end.get('more') ?? 0) === 0) return {header: lines[0], slices, end};
+    skipped += Number(end.get('skipped') ?? 0);
+    if (Number(end.get('more') ?? 0) === 0) return {header: lines[0], slices, end, skipped};
     args = `series --since ${Number(end.get('since'))} --before ${Number(end.get('more'))}`;
   }
 }
@@ -296,10 +301,12 @@ function seriesColumns({header, slices}) {
 }
 
 let charts = [];
+let drawn = {};  // the columns of the charts shown
 
 function drawCharts(by) {
   for (const chart of charts) chart.destroy();
   charts = [];
+  drawn = by;
   const box = $('charts');
   if (!by.t?.length) return;
   const style = getComputedStyle(document.body);
@@ -334,7 +341,7 @@ async function loadLog() {
   box.dataset.points = String(points);
   box.dataset.ms = String(Math.round(performance.now() - started));
   const log = series.end.get('log');
-  const skipped = Number(series.end.get('skipped'));
+  const {skipped} = series;
   $('log-summary').textContent = (log === 'missing' ? 'No log file yet: switch the log on, and a line is written every cycle.' :
       log === 'empty' || points === 0 ? 'The log is empty.' :
       `${points} cycles from ${new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')} on.`) +
@@ -368,7 +375,7 @@ function start() {
   $('log-clear-yes').addEventListener('click', act(clearLog));
   for (const load of [loadSettings, loadStatus, loadLog]) act(load)();
   // The charts' ink follows the page's colours: drawn anew when light or dark changes.
-  matchMedia('(prefers-color-scheme: dark)').addEventListener('change', act(loadLog));
+  matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => drawCharts(drawn));
 }
 
 start();
