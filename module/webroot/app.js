@@ -262,7 +262,10 @@ async function onLogSwitch() {
     return;
   }
   const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() : stored(name, kind)]);
-  const {saved, verdict} = await saveFile(entries);
+  const {saved, verdict} = await saveFile(entries).catch((error) => {
+    logSwitch.setAttribute('aria-checked', String(!on));  // the file is as it was
+    throw error;
+  });
   $('log-summary').textContent = saved ? `Log ${on ? 'on' : 'off'} from the next cycle.` :
       `Not changed: ${verdict}`;
   await loadSettings();
