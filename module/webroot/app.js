@@ -36,14 +36,12 @@ const stored = (name, kind) => settings.get(kind === 'celsius' ? `${name}_mC` : 
 // ---- the bridge
 
 let calls = 0;
-// ksu.exec(cmd, options, callback name) answers later through a global function.
+// ksu.exec(cmd, options, callback name) returns once the command has ended
+// and answers later through a global function; a lost answer times out.
 function exec(cmd) {
   return new Promise((resolve, reject) => {
     const name = `velmora_exec_${Date.now()}_${calls++}`;
-    const timer = setTimeout(() => {
-      delete window[name];
-      reject(new Error('no answer from the root shell'));
-    }, NO_ANSWER_MS);
+    let timer;
     window[name] = (errno, stdout, stderr) => {
       clearTimeout(timer);
       delete window[name];
@@ -52,10 +50,14 @@ function exec(cmd) {
     try {
       ksu.exec(cmd, '{}', name);
     } catch (error) {
-      clearTimeout(timer);
       delete window[name];
       reject(error);
+      return;
     }
+    timer = setTimeout(() => {
+      delete window[name];
+      reject(new Error('no answer from the root shell'));
+    }, NO_ANSWER_MS);
   });
 }
 
