@@ -161,6 +161,12 @@ std::string clock_at(time_t start, double t_s) {
     return text;
 }
 
+std::string fixed(double v) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f", v);
+    return std::isnan(v) ? "-" : text;
+}
+
 Run charge_unregulated(const Options &o, time_t start) {
     Run run{"unregulated", {}};
     PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -136,13 +137,6 @@ Command parse(int argc, char **argv) {
     return c;
 }
 
-std::string minutes(double s) {
-    char text[32];
-    if (std::isnan(s)) return "-";
-    snprintf(text, sizeof text, "%.1f", s / 60);
-    return text;
-}
-
 void print_summary(const Run &a, const Run &b) {
     auto row = [](const char *what, const std::string &x, const std::string &y) {
         // Pads by characters, not bytes: "°" takes two bytes but one column.
@@ -150,19 +144,14 @@ void print_summary(const Run &a, const Run &b) {
         for (const char *c = what; *c != '\0'; ++c) columns += (*c & 0xC0) != 0x80;
         printf("%s%*s %12s %12s\n", what, 42 - columns, "", x.c_str(), y.c_str());
     };
-    auto fixed = [](double v) {
-        char text[32];
-        snprintf(text, sizeof text, "%.1f", v);
-        return std::string(text);
-    };
     row("", a.name, b.name);
-    row("minutes to 80 %", minutes(a.to_80_s), minutes(b.to_80_s));
-    row("minutes to full", minutes(a.to_full_s), minutes(b.to_full_s));
+    row("minutes to 80 %", fixed(a.to_80_s / 60), fixed(b.to_80_s / 60));
+    row("minutes to full", fixed(a.to_full_s / 60), fixed(b.to_full_s / 60));
     row("peak battery temperature, °C", fixed(a.peak_C), fixed(b.peak_C));
-    row("minutes above target + 1 °C", minutes(a.above_s), minutes(b.above_s));
-    row("mean |battery - target| once reached, °C",
-        a.deviation_s > 0 ? fixed(a.deviation_sum / a.deviation_s) : "-",
-        b.deviation_s > 0 ? fixed(b.deviation_sum / b.deviation_s) : "-");
+    row("minutes above target + 1 °C", fixed(a.above_s / 60), fixed(b.above_s / 60));
+    // Never reached: 0 / 0, shown as "-".
+    row("mean |battery - target| once reached, °C", fixed(a.deviation_sum / a.deviation_s),
+        fixed(b.deviation_sum / b.deviation_s));
     row("limit writes", std::to_string(a.writes), std::to_string(b.writes));
 }
 

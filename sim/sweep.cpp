@@ -34,12 +34,6 @@ plot csv skip 1 using 3:4 with points pt 7 ps 1.5 lc rgb "#1f77b4" title "settin
        title (max_peak == max_peak ? sprintf("fastest under %g °C", max_peak) : "")
 )";
 
-std::string fixed(double v) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f", v);
-    return std::isnan(v) ? "-" : text;
-}
-
 }  // namespace
 
 std::vector<SweepPoint> sweep(const Options &base, time_t start,
