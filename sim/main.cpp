@@ -41,7 +41,7 @@ struct Command {
     double max_peak_C = NAN;
     std::vector<int> off_temps_mC = {36000, 38000, 40000};
     std::vector<int> powers = {14, 20, 27, 34};
-    unsigned jobs = std::thread::hardware_concurrency();
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());  // 0: unknown
 };
 
 Command parse(int argc, char **argv) {

@@ -60,7 +60,7 @@ std::vector<SweepPoint> sweep(const Options &base, time_t start,
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned j = 0; j < std::max(1u, jobs); ++j) threads.emplace_back(work);
+    for (unsigned j = 0; j < jobs; ++j) threads.emplace_back(work);
     for (std::thread &t : threads) t.join();
     return points;
 }

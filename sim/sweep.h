@@ -14,7 +14,7 @@ struct SweepPoint {
 };
 
 // One regulated charge of base's scenario per screen-off target and power,
-// jobs at a time, each in base.out/off<mC>-power<P>/.
+// jobs (at least 1) at a time, each in base.out/off<mC>-power<P>/.
 std::vector<SweepPoint> sweep(const Options &base, time_t start,
                               const std::vector<int> &off_temps_mC, const std::vector<int> &powers,
                               unsigned jobs);
