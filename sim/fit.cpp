@@ -120,9 +120,7 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     if (log.board_sensor) {
         pb.free.insert(pb.free.end(), {kBoardHeat, kBoardAir, kBatteryBoard});
         // The screen's heat shows only beside charging with the screen off.
-        size_t charging_lines = 0;
-        for (const LogLine &x : log.lines) charging_lines += x.charging;
-        if (log.screen_on_lines > 0 && static_cast<size_t>(log.screen_on_lines) < charging_lines)
+        if (log.screen_on_lines > 0 && log.screen_on_lines < log.charging_lines)
             pb.free.push_back(kScreen);
     }
     if (!ambient_given) pb.free.push_back(kAmbient);
@@ -188,14 +186,12 @@ nlohmann::ordered_json model_json(const Fit &f, const Log &log) {
                               {"sigma", f.fitted[i] ? nlohmann::ordered_json(f.sigma[i]) : nullptr},
                               {"fitted", f.fitted[i]}};
     }
-    size_t charging_lines = 0;
-    for (const LogLine &x : log.lines) charging_lines += x.charging;
     return {{"parameters", parameters},
             {"rms_K", f.rms_K},
             {"board_rms_K", log.board_sensor ? nlohmann::ordered_json(f.board_rms_K) : nullptr},
             {"log",
              {{"lines", log.lines.size()},
-              {"charging_lines", charging_lines},
+              {"charging_lines", log.charging_lines},
               {"charging_minutes", log.charging_s / 60},
               {"skipped", log.skipped},
               {"board_sensor", log.board_sensor},

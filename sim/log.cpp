@@ -59,6 +59,7 @@ bool read_log(const std::string &path, Log *log, std::string *error) {
         }
         log->lines.push_back(x);
         if (!x.charging) continue;
+        ++log->charging_lines;
         log->board_sensor |= x.board_C != 0;
         log->screen_on_lines += x.screen_on;
         if (last_charging_t >= 0)
