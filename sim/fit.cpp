@@ -32,7 +32,8 @@ enum Index {
 constexpr double kBreak_s = 15 * 60;  // a longer gap without lines starts the model afresh
 constexpr double kScaleBound = 8;     // a fitted value stays within 1/8 .. 8 times the start
 constexpr double kAmbientBound_K = 25;
-constexpr double kStep = 1e-4;  // relative step of the Jacobian's differences
+constexpr double kAtBound = 1e-3;  // closer to a bound (in x: log scale, or K) is at it
+constexpr double kStep = 1e-4;     // relative step of the Jacobian's differences
 
 struct Problem {
     const Log &log;
@@ -140,15 +141,18 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     opt.set_maxeval(4000);
     std::vector<double> x(n, 0);
     double best = 0;
+    nlopt::result result = nlopt::ROUNDOFF_LIMITED;
     try {
-        opt.optimize(x, best);
+        result = opt.optimize(x, best);
     } catch (const nlopt::roundoff_limited &) {
         // x holds the best point reached before rounding stopped the search.
     }
 
     Fit f;
     apply(pb, x.data(), &f.phone);
+    f.converged = result != nlopt::MAXEVAL_REACHED;
     f.fitted.assign(kModelParameters.size(), false);
+    f.at_bound.assign(kModelParameters.size(), false);
     f.sigma.assign(kModelParameters.size(), NAN);
     // Uncertainty from the Jacobian at the optimum: sigma^2 = diag((J'J)^-1) * s^2,
     // s^2 the residuals' variance with n fitted parameters taken out.
@@ -168,6 +172,7 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     const Eigen::MatrixXd covariance = (J.transpose() * J).inverse() * variance;
     for (size_t i = 0; i < n; ++i) {
         f.fitted[pb.free[i]] = true;
+        f.at_bound[pb.free[i]] = x[i] <= low[i] + kAtBound || x[i] >= high[i] - kAtBound;
         f.sigma[pb.free[i]] = std::sqrt(covariance(i, i));
     }
     f.evaluations = pb.evaluations + static_cast<int>(n) + 1;

@@ -197,6 +197,16 @@ int run_fit(const Command &c) {
     const Fit f = fit(log, c.o.phone, c.ambient_given);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
     std::cout << model_json(f, log).dump(2) << "\n";
+    for (size_t i = 0; i < kModelParameters.size(); ++i) {
+        if (f.at_bound[i])
+            fprintf(stderr,
+                    "velmora-sim: %s stopped at the edge of its range: the log does not pin it "
+                    "down\n",
+                    kModelParameters[i].name);
+    }
+    if (!f.converged)
+        fprintf(stderr, "velmora-sim: the fit stopped after %d runs of the model, unsettled\n",
+                f.evaluations);
     fprintf(stderr,
             "velmora-sim: fitted to %.0f minutes of charging in %.1f s (%d runs of the model); "
             "battery RMS %.2f K\n",
