@@ -3,8 +3,6 @@
 // both side by side and writes every series to a CSV. Its subcommands fit the
 // model to a phone's own PID_log, replay a log through a model, and sweep a
 // grid of settings on a model.
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -229,7 +227,7 @@ int run_replay(const Command &c) {
 }
 
 int run_sweep(const Command &c, time_t start) {
-    std::filesystem::create_directories(c.o.out);
+    fs::create_directories(c.o.out);
     fprintf(stderr, "charging under velmora for %zu settings, %u at a time, at %gx speed ...\n",
             c.off_temps_mC.size() * c.powers.size(), c.jobs, c.o.speed);
     const std::vector<SweepPoint> points = sweep(c.o, start, c.off_temps_mC, c.powers, c.jobs);
@@ -238,7 +236,7 @@ int run_sweep(const Command &c, time_t start) {
 }
 
 int run_demo(const Options &o, time_t start) {
-    mkdir(o.out.c_str(), 0755);
+    fs::create_directories(o.out);
     fprintf(stderr, "charging under velmora at %gx speed ...\n", o.speed);
     std::string root;
     const Run regulated = charge_regulated(o, start, &root);
