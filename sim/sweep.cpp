@@ -1,6 +1,8 @@
 #include "sweep.h"
 
-#include <sys/stat.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -113,10 +115,18 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
     const std::string script_path = dir + "/sweep.gp";
     FILE *script = fopen(script_path.c_str(), "w");
     if (script == nullptr) die("cannot write " + script_path);
-    fprintf(script, "dir = '%s'\nmax_peak = %s\n%s", dir.c_str(),
+    std::string quoted_dir;  // inside gnuplot's single quotes a quote is doubled
+    for (char c : dir) quoted_dir += c == '\'' ? "''" : std::string(1, c);
+    fprintf(script, "dir = '%s'\nmax_peak = %s\n%s", quoted_dir.c_str(),
             std::isnan(max_peak_C) ? "NaN" : fixed(max_peak_C).c_str(), kPlot);
     fclose(script);
-    if (system(("gnuplot '" + script_path + "'").c_str()) != 0) {
+    // No shell in between: --out may hold any character.
+    char *const argv[] = {const_cast<char *>("gnuplot"), const_cast<char *>(script_path.c_str()),
+                          nullptr};
+    pid_t pid;
+    int status = -1;
+    if (posix_spawnp(&pid, "gnuplot", nullptr, nullptr, argv, environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "velmora-sim: gnuplot failed; the table is in %s\n", csv_path.c_str());
         return;
     }
