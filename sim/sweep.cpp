@@ -71,7 +71,7 @@ int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C) {
     int best = -1;
     for (size_t i = 0; i < points.size(); ++i) {
         const Run &r = points[i].run;
-        if (std::isnan(r.to_80_s) || r.peak_C > max_peak_C) continue;
+        if (std::isnan(r.to_80_s) || !(r.peak_C <= max_peak_C)) continue;  // no --max-peak: none
         if (best < 0 || r.to_80_s < points[best].run.to_80_s) best = static_cast<int>(i);
     }
     return best;

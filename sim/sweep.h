@@ -20,7 +20,7 @@ std::vector<SweepPoint> sweep(const Options &base, time_t start,
                               unsigned jobs);
 
 // The index of the fastest point to 80 % whose peak stays at or under
-// max_peak_C, or -1.
+// max_peak_C, or -1 (always when max_peak_C is NaN: no --max-peak).
 int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C);
 
 // Prints the table, marking the chosen point, and writes sweep.csv and,
