@@ -33,7 +33,7 @@ constexpr double kBreak_s = 15 * 60;  // a longer gap without lines starts the m
 constexpr double kScaleBound = 8;     // a fitted value stays within 1/8 .. 8 times the start
 constexpr double kAmbientBound_K = 25;
 constexpr double kAtBound = 1e-3;  // closer to a bound (in x: log scale, or K) is at it
-constexpr double kStep = 1e-4;     // relative step of the Jacobian's differences
+constexpr double kStep = 1e-4;     // the Jacobian's step, relative to values above 1
 
 struct Problem {
     const Log &log;
