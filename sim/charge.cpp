@@ -110,11 +110,14 @@ double read_limit_A(const std::string &root, struct timespec *last_write, bool *
 
 // The target velmora aims at, by the same rules, for the summary.
 double target_C(const Options &o, time_t start, double t_s, bool screen_on) {
-    if (screen_on) return o.on_temp_mC / 1000.0;
+    ControllerState settings;
+    settings.night = o.night, settings.morning = o.morning;
+    settings.on_temp = o.on_temp_mC, settings.off_temp = o.off_temp_mC;
     const time_t now = start + static_cast<time_t>(t_s);
     struct tm tm;
     gmtime_r(&now, &tm);
-    return in_night_window(tm.tm_hour, o.night, o.morning) ? 39.0 : o.off_temp_mC / 1000.0;
+    const int backlight = screen_on ? kScreenOnBacklight : 0;
+    return target_mC(target_of(backlight, tm.tm_hour, settings), settings) / 1000.0;
 }
 
 void account(Run &run, const Sample &x, bool rewritten) {
@@ -159,6 +162,12 @@ std::string clock_at(time_t start, double t_s) {
     char text[32];
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;
+}
+
+std::string fixed(double v) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f", v);
+    return std::isnan(v) ? "-" : text;
 }
 
 Run charge_unregulated(const Options &o, time_t start) {

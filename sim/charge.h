@@ -51,6 +51,9 @@ bool parse_utc(const std::string &text, time_t *utc);
 // "YYYY-MM-DD hh:mm:ss" of t_s seconds after start, UTC.
 std::string clock_at(time_t start, double t_s);
 
+// v with one decimal, or "-" when NaN (a mark the charge never reached).
+std::string fixed(double v);
+
 // Charges with the limit left at the charger's maximum.
 Run charge_unregulated(const Options &o, time_t start);
 

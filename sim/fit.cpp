@@ -32,7 +32,8 @@ enum Index {
 constexpr double kBreak_s = 15 * 60;  // a longer gap without lines starts the model afresh
 constexpr double kScaleBound = 8;     // a fitted value stays within 1/8 .. 8 times the start
 constexpr double kAmbientBound_K = 25;
-constexpr double kStep = 1e-4;  // relative step of the Jacobian's differences
+constexpr double kAtBound = 1e-3;  // closer to a bound (in x: log scale, or K) is at it
+constexpr double kStep = 1e-4;     // the Jacobian's step, relative to values above 1
 
 struct Problem {
     const Log &log;
@@ -120,9 +121,7 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     if (log.board_sensor) {
         pb.free.insert(pb.free.end(), {kBoardHeat, kBoardAir, kBatteryBoard});
         // The screen's heat shows only beside charging with the screen off.
-        size_t charging_lines = 0;
-        for (const LogLine &x : log.lines) charging_lines += x.charging;
-        if (log.screen_on_lines > 0 && static_cast<size_t>(log.screen_on_lines) < charging_lines)
+        if (log.screen_on_lines > 0 && log.screen_on_lines < log.charging_lines)
             pb.free.push_back(kScreen);
     }
     if (!ambient_given) pb.free.push_back(kAmbient);
@@ -142,15 +141,18 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     opt.set_maxeval(4000);
     std::vector<double> x(n, 0);
     double best = 0;
+    nlopt::result result = nlopt::ROUNDOFF_LIMITED;
     try {
-        opt.optimize(x, best);
+        result = opt.optimize(x, best);
     } catch (const nlopt::roundoff_limited &) {
         // x holds the best point reached before rounding stopped the search.
     }
 
     Fit f;
     apply(pb, x.data(), &f.phone);
+    f.converged = result != nlopt::MAXEVAL_REACHED;
     f.fitted.assign(kModelParameters.size(), false);
+    f.at_bound.assign(kModelParameters.size(), false);
     f.sigma.assign(kModelParameters.size(), NAN);
     // Uncertainty from the Jacobian at the optimum: sigma^2 = diag((J'J)^-1) * s^2,
     // s^2 the residuals' variance with n fitted parameters taken out.
@@ -170,6 +172,7 @@ Fit fit(const Log &log, const PhoneParams &start, bool ambient_given) {
     const Eigen::MatrixXd covariance = (J.transpose() * J).inverse() * variance;
     for (size_t i = 0; i < n; ++i) {
         f.fitted[pb.free[i]] = true;
+        f.at_bound[pb.free[i]] = x[i] <= low[i] + kAtBound || x[i] >= high[i] - kAtBound;
         f.sigma[pb.free[i]] = std::sqrt(covariance(i, i));
     }
     f.evaluations = pb.evaluations + static_cast<int>(n) + 1;
@@ -188,14 +191,12 @@ nlohmann::ordered_json model_json(const Fit &f, const Log &log) {
                               {"sigma", f.fitted[i] ? nlohmann::ordered_json(f.sigma[i]) : nullptr},
                               {"fitted", f.fitted[i]}};
     }
-    size_t charging_lines = 0;
-    for (const LogLine &x : log.lines) charging_lines += x.charging;
     return {{"parameters", parameters},
             {"rms_K", f.rms_K},
             {"board_rms_K", log.board_sensor ? nlohmann::ordered_json(f.board_rms_K) : nullptr},
             {"log",
              {{"lines", log.lines.size()},
-              {"charging_lines", charging_lines},
+              {"charging_lines", log.charging_lines},
               {"charging_minutes", log.charging_s / 60},
               {"skipped", log.skipped},
               {"board_sensor", log.board_sensor},

@@ -30,10 +30,13 @@ double rms_K(const Log &log, const std::vector<double> &predicted_C, bool board)
 
 struct Fit {
     PhoneParams phone;
-    std::vector<bool> fitted;   // by kModelParameters: the log identifies it
-    std::vector<double> sigma;  // one standard deviation, in the parameter's unit
-    double rms_K, board_rms_K;  // over the charging lines
-    int evaluations;            // runs of the model through the log
+    std::vector<bool> fitted;    // by kModelParameters: the log identifies it
+    std::vector<double> sigma;   // one standard deviation, in the parameter's unit
+    std::vector<bool> at_bound;  // by kModelParameters: fitted but stopped at the edge of
+                                 // its range, so the log does not pin it down
+    bool converged;              // false: the cap on runs of the model stopped the search
+    double rms_K, board_rms_K;   // over the charging lines
+    int evaluations;             // runs of the model through the log
 };
 
 // Fits the parameters that the log identifies, starting from start: the

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,11 +29,15 @@ pid_t launch_velmora(const std::string &binary, const std::string &faketime_libr
     envp.push_back(nullptr);
     char *const argv[] = {const_cast<char *>(binary.c_str()), nullptr};
     const int err = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid != 0) {
         if (err >= 0) close(err);
         return pid;
     }
+    // velmora never ends by itself: it dies with us, should we end without
+    // end_velmora (an error, Ctrl-C), instead of charging on in the background.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
     if (err < 0 || dup2(err, 2) < 0 || chdir(root.c_str()) != 0) _exit(127);
     execve(binary.c_str(), argv, envp.data());
     _exit(127);

@@ -7,71 +7,36 @@
 #include <fstream>
 #include <iterator>
 
+#include "series.h"
+
 namespace {
 
 constexpr double kCycleCap_s = 60;  // a longer gap between charging lines is no charging
 
-// The log line's fields that the model needs, by their place among the
-// comma-separated fields and the label velmora puts before each value.
-enum Field { kOnTarget, kOffTarget, kStatus, kTarget, kBattery, kBoard, kCurrent, kLevel };
-struct Labelled {
-    int index;
-    const char *label;
-};
-constexpr Labelled kFields[] = {
-    {2, "亮屏温度="}, {3, "息屏温度="}, {4, "状态="},      {5, "功率配置="},
-    {6, "电池温度"},  {7, "主板温度"},  {11, "当前电流="}, {12, "电量="},
-};
-constexpr const char *kTargetLabel = "目标温度=";  // inside the power field, no comma before
-constexpr int kFieldCount = 19;
-
-// The integer right after label at the start of text, ending at end or at
-// suffix; false when there is none.
-bool number_after(const std::string &text, const char *label, const char *suffix, long *value) {
-    const size_t n = strlen(label);
-    if (text.compare(0, n, label) != 0) return false;
-    const char *start = text.c_str() + n;
-    char *end = nullptr;
-    errno = 0;
-    *value = strtol(start, &end, 10);
-    return end != start && errno == 0 && strcmp(end, suffix) == 0;
-}
+// The comma-separated fields of a line of velmora's that hold, after their
+// "=", the two targets (m°C) and the status, which SeriesRow leaves out.
+enum Field { kOnTarget = 2, kOffTarget = 3, kStatus = 4, kFieldsNeeded = 5 };
 
 bool parse_line(const std::string &line, LogLine *x) {
-    std::vector<std::string> fields;
-    for (size_t from = 0;;) {
+    // The daemon's own template decides what is velmora's line.
+    SeriesRow row;
+    if (!parse_log_line(line, &row)) return false;
+    std::string fields[kFieldsNeeded];
+    for (size_t i = 0, from = 0; i < std::size(fields); ++i) {
         const size_t comma = line.find(',', from);
-        fields.push_back(line.substr(from, comma - from));
-        if (comma == std::string::npos) break;
+        fields[i] = line.substr(from, comma - from);
+        fields[i].erase(0, fields[i].find('=') + 1);
         from = comma + 1;
     }
-    if (fields.size() < kFieldCount) return false;
-    struct tm tm = {};
-    const char *end = strptime(fields[0].c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-    if (end == nullptr || *end != '\0') return false;
-    x->t = timegm(&tm);
-    long v[std::size(kFields)];
-    const std::string &power = fields[kFields[kTarget].index];
-    const size_t target_at = power.find(kTargetLabel);
-    for (size_t i = 0; i < std::size(kFields); ++i) {
-        const std::string &text = fields[kFields[i].index];
-        if (i == kStatus) {
-            if (text.compare(0, strlen(kFields[i].label), kFields[i].label) != 0) return false;
-            v[i] = text.substr(strlen(kFields[i].label)) == "Charging";
-        } else if (i == kTarget) {
-            if (target_at == std::string::npos ||
-                !number_after(power.substr(target_at), kTargetLabel, "", &v[i]))
-                return false;
-        } else if (!number_after(text, kFields[i].label, i == kCurrent ? "mA" : "", &v[i])) {
-            return false;
-        }
-    }
-    x->charging = v[kStatus] != 0;
-    x->screen_on = v[kTarget] == v[kOnTarget] && v[kOnTarget] != v[kOffTarget];
-    x->battery_C = v[kBattery] / 10.0;
-    x->board_C = v[kBoard] / 1000.0;
-    x->current_A = v[kCurrent] / 1000.0;
-    x->level_pct = v[kLevel];
+    const long on_mC = strtol(fields[kOnTarget].c_str(), nullptr, 10);
+    const long off_mC = strtol(fields[kOffTarget].c_str(), nullptr, 10);
+    x->t = row.t;
+    x->charging = fields[kStatus] == "Charging";
+    x->screen_on = row.target_mC == on_mC && on_mC != off_mC;
+    x->battery_C = row.battery_dC / 10.0;
+    x->board_C = row.board_mC / 1000.0;
+    x->current_A = row.current_mA / 1000.0;
+    x->level_pct = row.level_pct;
     return true;
 }
 
@@ -94,6 +59,7 @@ bool read_log(const std::string &path, Log *log, std::string *error) {
         }
         log->lines.push_back(x);
         if (!x.charging) continue;
+        ++log->charging_lines;
         log->board_sensor |= x.board_C != 0;
         log->screen_on_lines += x.screen_on;
         if (last_charging_t >= 0)

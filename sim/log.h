@@ -19,6 +19,7 @@ struct Log {
     std::vector<LogLine> lines;  // velmora's lines, in the file's order
     int skipped = 0;             // lines that are not velmora's
     bool board_sensor = false;   // some charging line has a board reading
+    int charging_lines = 0;      // lines with the status "Charging"
     int screen_on_lines = 0;     // charging lines with the screen-on target
     double charging_s = 0;       // time covered by charging cycles
 };

@@ -3,9 +3,8 @@
 // both side by side and writes every series to a CSV. Its subcommands fit the
 // model to a phone's own PID_log, replay a log through a model, and sweep a
 // grid of settings on a model.
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -40,7 +39,7 @@ struct Command {
     double max_peak_C = NAN;
     std::vector<int> off_temps_mC = {36000, 38000, 40000};
     std::vector<int> powers = {14, 20, 27, 34};
-    unsigned jobs = std::thread::hardware_concurrency();
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());  // 0: unknown
 };
 
 Command parse(int argc, char **argv) {
@@ -136,13 +135,6 @@ Command parse(int argc, char **argv) {
     return c;
 }
 
-std::string minutes(double s) {
-    char text[32];
-    if (std::isnan(s)) return "-";
-    snprintf(text, sizeof text, "%.1f", s / 60);
-    return text;
-}
-
 void print_summary(const Run &a, const Run &b) {
     auto row = [](const char *what, const std::string &x, const std::string &y) {
         // Pads by characters, not bytes: "°" takes two bytes but one column.
@@ -150,19 +142,14 @@ void print_summary(const Run &a, const Run &b) {
         for (const char *c = what; *c != '\0'; ++c) columns += (*c & 0xC0) != 0x80;
         printf("%s%*s %12s %12s\n", what, 42 - columns, "", x.c_str(), y.c_str());
     };
-    auto fixed = [](double v) {
-        char text[32];
-        snprintf(text, sizeof text, "%.1f", v);
-        return std::string(text);
-    };
     row("", a.name, b.name);
-    row("minutes to 80 %", minutes(a.to_80_s), minutes(b.to_80_s));
-    row("minutes to full", minutes(a.to_full_s), minutes(b.to_full_s));
+    row("minutes to 80 %", fixed(a.to_80_s / 60), fixed(b.to_80_s / 60));
+    row("minutes to full", fixed(a.to_full_s / 60), fixed(b.to_full_s / 60));
     row("peak battery temperature, °C", fixed(a.peak_C), fixed(b.peak_C));
-    row("minutes above target + 1 °C", minutes(a.above_s), minutes(b.above_s));
-    row("mean |battery - target| once reached, °C",
-        a.deviation_s > 0 ? fixed(a.deviation_sum / a.deviation_s) : "-",
-        b.deviation_s > 0 ? fixed(b.deviation_sum / b.deviation_s) : "-");
+    row("minutes above target + 1 °C", fixed(a.above_s / 60), fixed(b.above_s / 60));
+    // Never reached: 0 / 0, shown as "-".
+    row("mean |battery - target| once reached, °C", fixed(a.deviation_sum / a.deviation_s),
+        fixed(b.deviation_sum / b.deviation_s));
     row("limit writes", std::to_string(a.writes), std::to_string(b.writes));
 }
 
@@ -208,6 +195,16 @@ int run_fit(const Command &c) {
     const Fit f = fit(log, c.o.phone, c.ambient_given);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
     std::cout << model_json(f, log).dump(2) << "\n";
+    for (size_t i = 0; i < kModelParameters.size(); ++i) {
+        if (f.at_bound[i])
+            fprintf(stderr,
+                    "velmora-sim: %s stopped at the edge of its range: the log does not pin it "
+                    "down\n",
+                    kModelParameters[i].name);
+    }
+    if (!f.converged)
+        fprintf(stderr, "velmora-sim: the fit stopped after %d runs of the model, unsettled\n",
+                f.evaluations);
     fprintf(stderr,
             "velmora-sim: fitted to %.0f minutes of charging in %.1f s (%d runs of the model); "
             "battery RMS %.2f K\n",
@@ -230,7 +227,7 @@ int run_replay(const Command &c) {
 }
 
 int run_sweep(const Command &c, time_t start) {
-    std::filesystem::create_directories(c.o.out);
+    fs::create_directories(c.o.out);
     fprintf(stderr, "charging under velmora for %zu settings, %u at a time, at %gx speed ...\n",
             c.off_temps_mC.size() * c.powers.size(), c.jobs, c.o.speed);
     const std::vector<SweepPoint> points = sweep(c.o, start, c.off_temps_mC, c.powers, c.jobs);
@@ -239,7 +236,7 @@ int run_sweep(const Command &c, time_t start) {
 }
 
 int run_demo(const Options &o, time_t start) {
-    mkdir(o.out.c_str(), 0755);
+    fs::create_directories(o.out);
     fprintf(stderr, "charging under velmora at %gx speed ...\n", o.speed);
     std::string root;
     const Run regulated = charge_regulated(o, start, &root);

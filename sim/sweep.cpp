@@ -1,6 +1,8 @@
 #include "sweep.h"
 
-#include <sys/stat.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -34,12 +36,6 @@ plot csv skip 1 using 3:4 with points pt 7 ps 1.5 lc rgb "#1f77b4" title "settin
        title (max_peak == max_peak ? sprintf("fastest under %g °C", max_peak) : "")
 )";
 
-std::string fixed(double v) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f", v);
-    return std::isnan(v) ? "-" : text;
-}
-
 }  // namespace
 
 std::vector<SweepPoint> sweep(const Options &base, time_t start,
@@ -66,7 +62,7 @@ std::vector<SweepPoint> sweep(const Options &base, time_t start,
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned j = 0; j < std::max(1u, jobs); ++j) threads.emplace_back(work);
+    for (unsigned j = 0; j < jobs; ++j) threads.emplace_back(work);
     for (std::thread &t : threads) t.join();
     return points;
 }
@@ -75,7 +71,7 @@ int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C) {
     int best = -1;
     for (size_t i = 0; i < points.size(); ++i) {
         const Run &r = points[i].run;
-        if (std::isnan(r.to_80_s) || r.peak_C > max_peak_C) continue;
+        if (std::isnan(r.to_80_s) || !(r.peak_C <= max_peak_C)) continue;  // no --max-peak: none
         if (best < 0 || r.to_80_s < points[best].run.to_80_s) best = static_cast<int>(i);
     }
     return best;
@@ -119,10 +115,18 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
     const std::string script_path = dir + "/sweep.gp";
     FILE *script = fopen(script_path.c_str(), "w");
     if (script == nullptr) die("cannot write " + script_path);
-    fprintf(script, "dir = '%s'\nmax_peak = %s\n%s", dir.c_str(),
+    std::string quoted_dir;  // inside gnuplot's single quotes a quote is doubled
+    for (char c : dir) quoted_dir += c == '\'' ? "''" : std::string(1, c);
+    fprintf(script, "dir = '%s'\nmax_peak = %s\n%s", quoted_dir.c_str(),
             std::isnan(max_peak_C) ? "NaN" : fixed(max_peak_C).c_str(), kPlot);
     fclose(script);
-    if (system(("gnuplot '" + script_path + "'").c_str()) != 0) {
+    // No shell in between: --out may hold any character.
+    char *const argv[] = {const_cast<char *>("gnuplot"), const_cast<char *>(script_path.c_str()),
+                          nullptr};
+    pid_t pid;
+    int status = -1;
+    if (posix_spawnp(&pid, "gnuplot", nullptr, nullptr, argv, environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "velmora-sim: gnuplot failed; the table is in %s\n", csv_path.c_str());
         return;
     }

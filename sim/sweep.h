@@ -14,13 +14,13 @@ struct SweepPoint {
 };
 
 // One regulated charge of base's scenario per screen-off target and power,
-// jobs at a time, each in base.out/off<mC>-power<P>/.
+// jobs (at least 1) at a time, each in base.out/off<mC>-power<P>/.
 std::vector<SweepPoint> sweep(const Options &base, time_t start,
                               const std::vector<int> &off_temps_mC, const std::vector<int> &powers,
                               unsigned jobs);
 
 // The index of the fastest point to 80 % whose peak stays at or under
-// max_peak_C, or -1.
+// max_peak_C, or -1 (always when max_peak_C is NaN: no --max-peak).
 int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C);
 
 // Prints the table, marking the chosen point, and writes sweep.csv and,

@@ -59,10 +59,11 @@ TEST(Fit, RecoversAPhoneFromItsOwnLog) {
     PhoneParams start;
     start.ambient_C = truth.ambient_C;
     const Fit f = fit(log, start, true);
+    EXPECT_TRUE(f.converged);
     for (size_t i = 0; i < kModelParameters.size(); ++i) {
         const ModelParameter &m = kModelParameters[i];
         if (m.field == &PhoneParams::ambient_C) continue;
-        EXPECT_TRUE(f.fitted[i]) << m.name;
+        EXPECT_TRUE(f.fitted[i] && !f.at_bound[i]) << m.name;
         EXPECT_NEAR(f.phone.*m.field / truth.*m.field, 1, 0.1) << m.name;
     }
     EXPECT_LT(rms_K(log, replay(log, f.phone).battery_C, false), 0.3);
