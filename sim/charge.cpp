@@ -147,14 +147,6 @@ bool done(const Options &o, const PhoneState &s, double t) {
     exit(1);
 }
 
-bool parse_utc(const std::string &text, time_t *utc) {
-    struct tm tm = {};
-    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-    if (end == nullptr || *end != '\0') return false;
-    *utc = timegm(&tm);
-    return true;
-}
-
 std::string clock_at(time_t start, double t_s) {
     const time_t now = start + static_cast<time_t>(t_s);
     struct tm tm;

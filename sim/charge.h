@@ -44,10 +44,6 @@ struct Run {
 // Reports what failed with errno's text and ends the program with status 1.
 [[noreturn]] void die(const std::string &what);
 
-// Seconds since the epoch of "YYYY-MM-DD hh:mm:ss" read as UTC; false when
-// the text is not one.
-bool parse_utc(const std::string &text, time_t *utc);
-
 // "YYYY-MM-DD hh:mm:ss" of t_s seconds after start, UTC.
 std::string clock_at(time_t start, double t_s);
 

@@ -20,6 +20,7 @@
 #include "fit.h"
 #include "log.h"
 #include "nodes.h"
+#include "series.h"
 #include "sweep.h"
 
 namespace fs = std::filesystem;
@@ -75,8 +76,8 @@ Command parse(int argc, char **argv) {
         ->check(CLI::ExistingFile);
     app.add_option("--start", o.start, "the clock at the start, 'YYYY-MM-DD hh:mm:ss' UTC")
         ->check([](const std::string &text) {
-            time_t utc = 0;
-            return parse_utc(text, &utc) ? "" : "not YYYY-MM-DD hh:mm:ss";
+            int64_t utc = 0;
+            return parse_stamp(text, &utc) ? "" : "not YYYY-MM-DD hh:mm:ss";
         });
     app.add_option("--speed", o.speed, "times faster than real time")
         ->check(CLI::Range(1.0, 10000.0));
@@ -255,8 +256,8 @@ int run_demo(const Options &o, time_t start) {
 
 int main(int argc, char **argv) {
     const Command c = parse(argc, argv);
-    time_t start = 0;
-    parse_utc(c.o.start, &start);  // checked with the options
+    int64_t start = 0;
+    parse_stamp(c.o.start, &start);  // checked with the options
     switch (c.what) {
         case Command::kFit:
             return run_fit(c);

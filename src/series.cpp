@@ -32,7 +32,8 @@ bool parse_int(const std::string &line, size_t *at, int32_t *value) {
     return true;
 }
 
-// "YYYY-MM-DD hh:mm:ss" as seconds since 1970, read as UTC.
+}  // namespace
+
 bool parse_stamp(const std::string &text, int64_t *t) {
     struct tm broken = {};
     const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &broken);
@@ -40,8 +41,6 @@ bool parse_stamp(const std::string &text, int64_t *t) {
     *t = timegm(&broken);
     return true;
 }
-
-}  // namespace
 
 bool parse_log_line(const std::string &line, SeriesRow *row) {
     // Walks the daemon's own template: its text must match byte for byte; a

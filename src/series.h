@@ -21,6 +21,9 @@ struct SeriesRow {
             level_pct = 0;
 };
 bool parse_log_line(const std::string &line, SeriesRow *row);
+// A log stamp, "YYYY-MM-DD hh:mm:ss" and nothing else, as seconds since 1970
+// read as UTC; false when the text is not one.
+bool parse_stamp(const std::string &text, int64_t *t);
 
 // The rows of the window from since_t (or, when since_t < 0, the newest stamp
 // minus hours) with lines before byte `before` (< 0: the end), then the
