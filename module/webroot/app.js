@@ -11,7 +11,6 @@ const NO_ANSWER_MS = 30000;
 const INT32_MIN = -2147483648n;
 const INT32_MAX = 2147483647n;
 const WORD_MAX_BYTES = 29;  // what velmora keeps of a word
-const UA_PER_POWER_AT_FULL_DRIVE = 1833 * 100;  // the limit at drive 100, uA per power unit
 
 // The eight entries in the order velmora reads them: key, velmoractl's name, kind.
 const ENTRIES = [
@@ -154,10 +153,6 @@ function readForm() {
     entries.push([key, String(parsed.value)]);
     const warning = kind === 'word' ? '' : warningFor(kind, parsed.value);
     if (warning) messages[name] = {text: warning, level: 'warning'};
-    if (name === 'power' && !warning) {
-      const mA = (parsed.value * BigInt(UA_PER_POWER_AT_FULL_DRIVE)) / 1000n;
-      messages[name] = {text: `up to ${mA} mA`, level: 'info'};
-    }
   }
   return {valid, entries, messages};
 }
@@ -186,7 +181,8 @@ async function loadStatus() {
     ['Screen', get('screen')],
     ['Target', get('settings') === 'ok' ? `${get('target_C')} °C (${get('target')})` :
         `none: the settings file is damaged (${get('settings')})`, get('settings') !== 'ok'],
-    ['Limit', `${get('limit_mA')} mA, node mode ${get('limit_mode')}`],
+    ['Limit', `${get('limit_mA')} mA, node mode ${get('limit_mode')}` +
+        (get('max_current_mA') ? `; power ${get('power')} allows up to ${get('max_current_mA')} mA` : '')],
     ['Log', `${get('log')}, ${Math.round(Number(get('log_bytes')) / 1024)} KiB`],
   ];
   $('status').replaceChildren(...rows.flatMap(([term, value, alert]) => {
