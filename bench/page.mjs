@@ -7,8 +7,8 @@
 // zip's AArch64 one, qemu's emulation, which a phone does not have, stays out.
 //   node bench/page.mjs SOURCE_DIR ZIP [runs] [HOST_VELMORACTL]
 import fs from 'node:fs';
-import {launch, openPage, phoneWithModule} from '../tools/page-browser.mjs';
-import {logLines} from '../tools/sample-log.mjs';
+import {launch, openPage, phoneWithModule} from '../tests/helpers/page-browser.mjs';
+import {logLines} from '../tests/helpers/sample-log.mjs';
 
 const [sourceDir, zip, runs = '10', hostCtl] = process.argv.slice(2);
 const phone = phoneWithModule(sourceDir, zip, hostCtl);

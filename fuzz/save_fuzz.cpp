@@ -6,11 +6,12 @@
 #include <string>
 
 #include "base64.h"
+#include "commands.h"
 #include "fuzz_tree.h"
 #include "main.h"
 #include "nodes.h"
-#include "settings_file.h"
 #include "state.h"
+#include "verdict.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     enter_temp_tree();

@@ -1,3 +1,4 @@
+// The diagnostic log: one line appended per cycle, in a single write.
 #include "debug_log.h"
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "log_line.h"
 #include "nodes.h"
 #include "state.h"
 

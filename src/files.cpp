@@ -1,3 +1,4 @@
+// Bounded reads and whole-file replacement.
 #include "files.h"
 
 #include <fcntl.h>
@@ -82,7 +83,7 @@ std::string last_line(const std::string &tail) {
     return tail.substr(from, end - from);
 }
 
-bool write_temp(const char *path, const std::string &data) {
+bool write_temp(const char *path, const std::string &data, bool durable) {
     const std::string tmp = temp_of(path);
     const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
     if (fd < 0) return false;
@@ -93,7 +94,7 @@ bool write_temp(const char *path, const std::string &data) {
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
-    const bool ok = done == data.size() && fsync(fd) == 0;
+    const bool ok = done == data.size() && (!durable || fsync(fd) == 0);
     const int saved = errno;
     close(fd);
     errno = saved;
@@ -101,11 +102,12 @@ bool write_temp(const char *path, const std::string &data) {
     return ok;
 }
 
-bool commit_temp(const char *path) {
+bool commit_temp(const char *path, bool durable) {
     if (rename(temp_of(path).c_str(), path) != 0) {
         drop_temp(path);
         return false;
     }
+    if (!durable) return true;
     // The rename itself reaches the disk with the directory's sync.
     const std::string name(path);
     const size_t slash = name.rfind('/');
@@ -117,8 +119,8 @@ bool commit_temp(const char *path) {
     return ok;
 }
 
-bool write_atomically(const char *path, const std::string &data) {
-    return write_temp(path, data) && commit_temp(path);
+bool write_atomically(const char *path, const std::string &data, bool durable) {
+    return write_temp(path, data, durable) && commit_temp(path, durable);
 }
 
 void drop_temp(const char *path) {

@@ -1,31 +1,50 @@
-// PID_log as a compact numeric table for the settings page's chart, read
-// backwards from a byte offset in blocks and bounded per call.
+// The diagnostic log's line: the template velmora writes it by, and the one
+// reader that every program reading PID_log uses (velmoractl series, the
+// simulator's fit, replay and check, tools/plot-log, the soak test).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "ctl_output.h"
+// The line's template, the one source of its labels. Its 21 conversions, in
+// order: the cycle's time stamp, night, morning, on_temp, off_temp, status,
+// in_power, aim_temp, temp_batery, temp_board, temp, aim, aim_current, the
+// current (mA), the capacity (%), integral, differential, device,
+// device_status, phonemodel, PID_version.
+constexpr char kLogLineFormat[] =
+    "%s,晚上=%d到早上=%d,亮屏温度=%d,息屏温度=%d,状态=%s,功率配置=%d目标温度=%d,电池温度%d,"
+    "主板温度%d,平均温度%d,计算值=%d,目标电流=%dmA,当前电流=%dmA,电量=%d,积分值=%d,微分值=%d,"
+    "%s,%s,%s,%s\n";
 
-// At most this many rows and bytes of log per call; a day of charging (a line
-// every 10 s, 8,640 lines of about 300 bytes) fits in one.
-constexpr size_t kMaxSeriesRows = 12000;
-constexpr int64_t kMaxSeries_bytes = 8 << 20;
-
-// One log line's chart fields, when it is velmora's: its stamp as written,
-// read as UTC (seconds since 1970), battery 0.1 °C, board, target m°C, limit,
-// current mA, capacity %.
-struct SeriesRow {
-    int64_t t = 0;
-    int32_t battery_dC = 0, board_mC = 0, target_mC = 0, limit_mA = 0, current_mA = 0,
-            level_pct = 0;
+// One of velmora's lines, every field as written.
+struct LogFields {
+    std::string stamp;               // the cycle's start, local time, "YYYY-MM-DD hh:mm:ss"
+    int64_t t = 0;                   // that stamp read as UTC, seconds since 1970
+    int32_t night = 0, morning = 0;  // hours
+    int32_t on_temp_mC = 0, off_temp_mC = 0;  // the two targets of the settings
+    std::string status;                       // the status word, "0" when unreadable
+    int32_t power = 0;                        // 功率
+    int32_t target_mC = 0;                    // the last charging cycle's target
+    int32_t battery_dC = 0;                   // 0.1 °C, as read
+    int32_t board_mC = 0;                     // 0: no board sensor
+    int32_t weighted_mC = 0;                  // 9/10 battery, 1/10 board
+    int32_t drive = 0;                        // 1..100
+    int32_t limit_mA = 0;                     // read back from the charge node
+    int32_t current_mA = 0;                   // into the battery, positive while charging
+    int32_t level_pct = 0;
+    int32_t integral = 0, differential = 0;  // 0.1 °C
+    std::string device, generation;          // the platform's tags
+    // The two words of the settings. A model with a comma cannot be told
+    // from the version after it: the model is taken to its first comma.
+    std::string model, version;
 };
-bool parse_log_line(const std::string &line, SeriesRow *row);
+
+// Whether line (without its line feed) is one of velmora's, by its template:
+// the text between conversions byte for byte, each number whole within
+// int32, each text not empty and running to the template's next text (the
+// version to the line's end), and a stamp that is a date and time.
+bool parse_log_line(const std::string &line, LogFields *fields);
+
 // A log stamp, "YYYY-MM-DD hh:mm:ss" and nothing else, as seconds since 1970
 // read as UTC; false when the text is not one.
 bool parse_stamp(const std::string &text, int64_t *t);
-
-// The rows of the window from since_t (or, when since_t < 0, the newest stamp
-// minus hours) with lines before byte `before` (< 0: the end), then the
-// "end log=... since=T skipped=N more=BYTE" line.
-CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before);

@@ -1,3 +1,5 @@
+// The regulation cycle: one probe, then a cycle every 10 s while charging
+// (every 50 s otherwise) until a fatal condition ends the process.
 #include "main.h"
 
 #include <unistd.h>
@@ -64,12 +66,6 @@ bool read_config() {
     if (!complete) perror("读取配置数据失败");
     scan_close(inputFile);
     return complete;
-}
-
-bool in_night_window(int32_t hour, int32_t night, int32_t morning) {
-    if (night < morning) return night <= hour && hour <= morning;
-    if (night > morning) return hour >= night || hour <= morning;
-    return false;
 }
 
 void pick_aim_temp() {

@@ -1,3 +1,4 @@
+// The node readers, the platform probe and the charge node's write-and-lock.
 #include "nodes.h"
 
 #include <fcntl.h>

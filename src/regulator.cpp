@@ -1,3 +1,4 @@
+// One PID step, computed in 64 bits and saturated to int32.
 #include "regulator.h"
 
 #include <cstdint>

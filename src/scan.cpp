@@ -1,3 +1,4 @@
+// scanf's rules for "%d", "%s", whitespace and literals, straight from a descriptor.
 #include "scan.h"
 
 #include <fcntl.h>

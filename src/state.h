@@ -1,5 +1,7 @@
-// The one record of process-wide state. Every operation reads and writes the
-// single instance g_state directly; all numbers start at 0 and texts empty.
+// The one record of the daemon's state. velmora's operations read and write
+// its single instance g_state directly; the settings reader fills the record
+// it is given, so that velmoractl and the simulator read settings into records
+// of their own. All numbers start at 0 and texts empty.
 #pragma once
 
 #include <cstdint>

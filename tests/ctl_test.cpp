@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include "base64.h"
-#include "control.h"
-#include "debug_log.h"
+#include "commands.h"
+#include "log_line.h"
+#include "nodes.h"
 #include "phone.h"
-#include "series.h"
 
 namespace {
 
@@ -226,10 +226,22 @@ TEST_F(Ctl, ChargerKeepAndRestore) {
     EXPECT_EQ(ctl_charger_restore().out, "charge node put back to 3000000 uA, mode 0640\n");
     EXPECT_EQ(slurp(kOldChargeNode), "3000000\n");
     EXPECT_EQ(mode_of(kOldChargeNode), 0640u);
-    put(kBootIdFile, "boot-2\n");  // a record of another boot is not put back
     put(kOldChargeNode, "7\n");
-    EXPECT_EQ(ctl_charger_restore().status, 1);
-    EXPECT_EQ(slurp(kOldChargeNode), "7\n");
+    const std::string node = std::string("node=") + kOldChargeNode + "\n";
+    for (const std::string &record : {
+             "boot=boot-2\n" + node + "value=3000000\nmode=0640\n",  // of another boot
+             "boot=boot-1\n" + node + "value=3000000\nmode=-1\n",
+             "boot=boot-1\n" + node + "value=3000000\nmode=1777\n",
+             "boot=boot-1\n" + node + "value= 3000000\nmode=0640\n",
+             "boot=boot-1\n" + node + "value=+3000000\nmode=0640\n",
+             "boot=boot-1\n" + node + "value=3000000\n",  // cut short
+         }) {
+        SCOPED_TRACE(record);
+        put(kChargerKeptFile, record);
+        EXPECT_EQ(ctl_charger_restore().status, 1);
+        EXPECT_EQ(slurp(kOldChargeNode), "7\n");
+        EXPECT_EQ(mode_of(kOldChargeNode), 0644u);  // as put, a new file
+    }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 # The root-manager module: the zip's layout, bytes and module.prop, update.json,
 # clean shell scripts, and (as root) both ways the managers unpack it, then
 # update-binary and its scripts run by BusyBox in a chroot of a phone tree with
-# the zip's own velmora and velmoractl (scripts/unpack-module).
+# the zip's own velmora and velmoractl (tests/helpers/unpack-module).
 #   tests/module_test.sh ZIP
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +27,8 @@ unzip -q "$1" -d "$work"/unzipped
 'webuiIcon=icons/webui.png|actionIcon=icons/action.png)$' "$work"/unzipped/module.prop)" -eq 8 ] ||
   fail "module.prop: $(cat "$work"/unzipped/module.prop)"
 shellcheck "$repo"/module/*.sh "$repo"/module/META-INF/com/google/android/update-binary "$repo"/scripts/* \
-  "$repo"/tools/plot-log "$repo"/tests/*.sh
+  "$repo"/tools/plot-log "$repo"/tests/*.sh "$repo"/tests/helpers/lay-out-phone "$repo"/tests/helpers/in-phone \
+  "$repo"/tests/helpers/unpack-module
 
 echo "-- the zip: the same bytes again, names flagged UTF-8, no zip64, LF scripts; update.json"
 "$repo"/scripts/package "$repo"/build-phone/velmora "$work"/again/velmora.zip >/dev/null
@@ -54,8 +55,8 @@ fi
 phone=$work/phone
 module=$phone/data/adb/modules/velmora
 node=$phone/sys/class/power_supply/battery/constant_charge_current_max
-"$repo"/scripts/lay-out-phone "$phone" Charging 0 busybox
-"$repo"/scripts/unpack-module "$phone" "$1"
+"$repo"/tests/helpers/lay-out-phone "$phone" Charging 0 busybox
+"$repo"/tests/helpers/unpack-module "$phone" "$1"
 echo "-- installs as the managers do: BusyBox unzip alone, or after an extraction by the names' flags"
 modpath=$phone/data/adb/modules_update/velmora
 in_zip=$(zipinfo -1 "$1" | grep -v '^META-INF/' | LC_ALL=C sort)
@@ -66,10 +67,10 @@ for first in busybox zipfile; do  # Magisk's flow; KernelSU's, whose first extra
   [ "$(cd "$modpath" && find . -type f ! -path './META-INF/*' | cut -c3- | LC_ALL=C sort)" = "$in_zip" ] ||
     fail "after $first, the module's files are not the zip's: $(find "$modpath")"
 done
-"$repo"/scripts/unpack-module "$phone" "$1" /data/adb/modules_update/velmora
+"$repo"/tests/helpers/unpack-module "$phone" "$1" /data/adb/modules_update/velmora
 sed -i '1a echo started >>/starts' "$module"/velmora  # counts velmora's starts
 in_phone() {  # in_phone COMMAND: runs it in the phone's module directory
-  "$repo"/scripts/in-phone "$phone" "cd /data/adb/modules/velmora && $1" </dev/null 2>/dev/null
+  "$repo"/tests/helpers/in-phone "$phone" "cd /data/adb/modules/velmora && $1" </dev/null 2>/dev/null
 }
 wait_for() {  # wait_for COMMAND...: up to 30 s
   for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done
@@ -123,7 +124,7 @@ mv "$work"/err "$module"/velmora.err
 out=$(in_phone "sh ./action.sh")
 expect "velmora was not running: 2031-01-02 03:04:05 velmora: killed by signal 15"
 expect "velmora runs since "
-expect "Battery   Charging, 37.8 °C; board 38.0 °C; screen off"
+expect "Battery   Charging, 37.8 °C; board 37.8 °C; screen off"
 expect ", node mode 0444"
 sed -i 's/^功率=27/功率=x/' "$module"/配置
 wait_for stopped || fail "velmora ran on with a damaged 配置"

@@ -1,6 +1,6 @@
 // The zip's own phone build on phone trees: each tree gets BusyBox for the
-// manager's shell (scripts/lay-out-phone), the unpacked module started through
-// qemu-aarch64-static (scripts/unpack-module) and a packed tzdata, and the
+// manager's shell (tests/helpers/lay-out-phone), the unpacked module started through
+// qemu-aarch64-static (tests/helpers/unpack-module) and a packed tzdata, and the
 // module's service.sh runs as root in a chroot of it, so nothing reaches the
 // host's /sys. Real time: the log line comes after the 10-second pause.
 #include "phone.h"
@@ -20,14 +20,14 @@ void run(const std::string &command) {
 // A booted phone in the root manager's BusyBox shell, charging with the log
 // on, with the module from the zip and its time zone property set to zone.
 void lay_out_chroot_phone(const fs::path &root, const std::string &zone) {
-    run(VELMORA_SOURCE_DIR "/scripts/lay-out-phone " + root.string() + " Charging 1 busybox");
+    run(VELMORA_SOURCE_DIR "/tests/helpers/lay-out-phone " + root.string() + " Charging 1 busybox");
     put(root / "timezone", zone + "\n");
     // Battery at 39.0 °C, no board sensor and a 39 °C target at every hour (no
     // night window): drive 25 at power 27, 1833 x 27 x 25 uA in any zone.
     put(root / kBatteryTempNode, "390\n");
     fs::remove(root / kBoardTempNode);
     put(root / kSettingsFile, settings(1, 27, 22, 22, 40000, 39000));
-    run(VELMORA_SOURCE_DIR "/scripts/unpack-module " + root.string() + " " VELMORA_ZIP);
+    run(VELMORA_SOURCE_DIR "/tests/helpers/unpack-module " + root.string() + " " VELMORA_ZIP);
     // The zip's velmora: static AArch64, with the device's own paths.
     const std::string velmora = (root / kModule / "velmora.arm64").string();
     run("file -b " + velmora + " | grep -q 'ARM aarch64.*, statically linked'");
@@ -57,7 +57,7 @@ TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
     }
     const time_t started = time(nullptr);
     for (Phone &phone : phones) {
-        run(VELMORA_SOURCE_DIR "/scripts/in-phone " + phone.root.string() + " 'sh /" +
+        run(VELMORA_SOURCE_DIR "/tests/helpers/in-phone " + phone.root.string() + " 'sh /" +
             (kModule / "service.sh").string() + "' </dev/null >/dev/null 2>&1");
     }
     for (Phone &phone : phones) {

@@ -1,8 +1,9 @@
 #include <string>
 
+#include "commands.h"
 #include "main.h"
 #include "phone.h"
-#include "settings_file.h"
+#include "verdict.h"
 
 namespace {
 

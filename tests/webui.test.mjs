@@ -1,5 +1,5 @@
 // The settings page from the zip in Debian's headless chromium, through the
-// stand-in for the manager's bridge (tools/page-browser.mjs): the zip's own
+// stand-in for the manager's bridge (tests/helpers/page-browser.mjs): the zip's own
 // velmoractl runs as root in a new mksh of an Android phone tree, and the
 // real velmora reads every file the page saves.
 //   VELMORA=build/velmora VELMORA_ZIP=dist/velmora-vX.Y.Z.zip VELMORA_SOURCE_DIR=.
@@ -10,8 +10,8 @@ import fs from 'node:fs';
 import {createRequire} from 'node:module';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
-import {launch, openPage, phoneWithModule} from '../tools/page-browser.mjs';
-import {logLines} from '../tools/sample-log.mjs';
+import {launch, openPage, phoneWithModule} from './helpers/page-browser.mjs';
+import {logLines} from './helpers/sample-log.mjs';
 
 const {VELMORA, VELMORA_ZIP, VELMORA_SOURCE_DIR, VELMORA_SCREENSHOT} = process.env;
 const skip = process.getuid() !== 0 && 'chroot needs root';

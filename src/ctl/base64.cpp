@@ -1,3 +1,4 @@
+// Base64 (RFC 4648, with padding) both ways.
 #include "base64.h"
 
 #include <algorithm>

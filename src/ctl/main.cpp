@@ -1,19 +1,16 @@
 // velmoractl [--base64] SUBCOMMAND [ARGS]: the module's and the settings
-// page's one way into velmora's files and nodes; each subcommand is a thin
-// entry over the library velmora itself runs. Usage errors: one line on the
-// error stream and exit status 2.
-#include <cerrno>
+// page's one way into velmora's files and nodes. This file reads the
+// arguments and dispatches; each subcommand lives in a file of its name.
+// Usage errors: one line on the error stream and exit status 2.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "base64.h"
-#include "control.h"
-#include "ctl_output.h"
-#include "series.h"
-#include "settings_file.h"
+#include "commands.h"
+#include "decimal.h"
+#include "output.h"
 
 namespace {
 
@@ -23,13 +20,7 @@ constexpr char kUsage[] =
 
 // A whole non-negative decimal number within int64.
 bool parse_count(const char *text, int64_t *value) {
-    char *end = nullptr;
-    if (*text < '0' || *text > '9') return false;
-    errno = 0;
-    const long long parsed = strtoll(text, &end, 10);
-    if (*end != '\0' || errno == ERANGE) return false;
-    *value = parsed;
-    return true;
+    return parse_decimal(text, 0, INT64_MAX, value);
 }
 
 CtlOutput series(int argc, char **argv) {

@@ -1,90 +1,34 @@
-#include "series.h"
-
+// velmoractl series: the chart's data. PID_log is read backwards from a byte
+// offset in blocks, each line by the log's one reader, bounded per call.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <vector>
 
-#include "debug_log.h"
+#include "commands.h"
+#include "log_line.h"
 #include "nodes.h"
 
 namespace {
 
 constexpr size_t kBlock_bytes = 64 << 10;
 constexpr int64_t kSecondsPerHour = 3600;
-
-bool parse_int(const std::string &line, size_t *at, int32_t *value) {
-    const char *start = line.c_str() + *at;
-    char *end = nullptr;
-    errno = 0;
-    const long long parsed = strtoll(start, &end, 10);
-    if (end == start || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-    if (*start == ' ' || *start == '+' || (*start >= '\t' && *start <= '\r')) return false;
-    *value = static_cast<int32_t>(parsed);
-    *at += static_cast<size_t>(end - start);
-    return true;
-}
+// At most this many rows and bytes of log per call; a day of charging (a line
+// every 10 s, 8,640 lines of about 300 bytes) fits in one.
+constexpr size_t kMaxSeriesRows = 12000;
+constexpr int64_t kMaxSeries_bytes = 8 << 20;
 
 }  // namespace
-
-bool parse_stamp(const std::string &text, int64_t *t) {
-    struct tm broken = {};
-    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &broken);
-    if (text.size() != 19 || end != text.c_str() + text.size()) return false;
-    *t = timegm(&broken);
-    return true;
-}
-
-bool parse_log_line(const std::string &line, SeriesRow *row) {
-    // Walks the daemon's own template: its text must match byte for byte; a
-    // %d is a number, a %s runs up to the template's next byte.
-    int32_t numbers[kLogFieldCount] = {};
-    std::string stamp;
-    size_t at = 0;
-    int field = 0;
-    for (const char *f = kLogLineFormat; *f != '\0' && *f != '\n'; ++f) {
-        if (f[0] != '%') {
-            if (at >= line.size() || line[at] != *f) return false;
-            ++at;
-            continue;
-        }
-        ++f;
-        if (*f == 'd') {
-            if (!parse_int(line, &at, &numbers[field])) return false;
-        } else if (field < kLogFieldCount - 1) {
-            // The last texts (model, version) may hold commas: the rest of the line.
-            const size_t end = line.find(f[1], at);
-            if (end == std::string::npos || end == at) return false;
-            if (field == kLogStamp) stamp = line.substr(at, end - at);
-            at = end;
-        } else {
-            at = line.size();
-        }
-        ++field;
-    }
-    if (at != line.size() || !parse_stamp(stamp, &row->t)) return false;
-    row->battery_dC = numbers[kLogBattery];
-    row->board_mC = numbers[kLogBoard];
-    row->target_mC = numbers[kLogTarget];
-    row->limit_mA = numbers[kLogLimit];
-    row->current_mA = numbers[kLogCurrent];
-    row->level_pct = numbers[kLogCapacity];
-    return true;
-}
 
 CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
     CtlOutput output{0, "t,battery_dC,board_mC,target_mC,limit_mA,current_mA,level_pct\n", ""};
     const int fd = open(kLogFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     const char *state = "missing";
-    std::vector<SeriesRow> rows;  // newest first
+    std::vector<LogFields> rows;  // newest first
     size_t skipped = 0;
     int64_t more = 0;
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
@@ -134,7 +78,7 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
                     break;
                 }
                 pending.resize(start);
-                SeriesRow row;
+                LogFields row;
                 if (!parse_log_line(line, &row)) {
                     ++skipped;
                     continue;

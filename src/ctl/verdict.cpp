@@ -1,4 +1,6 @@
-#include "settings_file.h"
+// The settings file as velmora reads it, with where its reader stops and
+// why: the verdict behind check, settings, save and status.
+#include "verdict.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,11 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base64.h"
-#include "files.h"
-#include "main.h"
-#include "nodes.h"
 #include "scan.h"
+#include "settings.h"
 
 namespace {
 
@@ -118,59 +117,4 @@ std::string verdict_lines(const SettingsVerdict &v) {
     return "settings=" + (v.usage.empty() ? v.text : v.usage) +
            "\nsettings_entry=" + (v.opened && !ok ? std::to_string(v.whole + 1) : "") +
            "\nsettings_byte=" + (v.opened ? std::to_string(v.stop_byte) : "") + "\n";
-}
-
-CtlOutput ctl_check(const char *path) {
-    const SettingsVerdict v = read_settings_file(path).verdict;
-    if (!v.usage.empty()) return usage_error(v.usage);
-    return CtlOutput{v.text == "ok" ? 0 : 1, v.text + "\n", ""};
-}
-
-CtlOutput ctl_settings() {
-    const SettingsRead read = read_settings_file(kSettingsFile);
-    CtlOutput output;
-    for (int i = 0; i < kSettingsCount; ++i) {
-        output.out += std::string(kSettingsNames[i]) + "=" + setting_text(read, i) + "\n";
-    }
-    output.out += "notes_base64=" + base64_encode(read.notes) + "\n" + verdict_lines(read.verdict);
-    return output;
-}
-
-CtlOutput stage_settings(const std::string &base64, std::string *bytes) {
-    if (base64.size() > static_cast<size_t>((kMaxSettings_bytes + 2) / 3 * 4)) {
-        return usage_error("the new settings are over 64 KiB");
-    }
-    if (!base64_decode(base64, bytes)) return usage_error("the new settings are not base64");
-    if (bytes->size() > static_cast<size_t>(kMaxSettings_bytes)) {
-        return usage_error("the new settings are over 64 KiB");
-    }
-    if (!write_temp(kSettingsFile, *bytes)) {
-        return usage_error(std::string("cannot write beside ") + kSettingsFile + ": " +
-                           strerror(errno));
-    }
-    const SettingsVerdict v = read_settings_file(temp_of(kSettingsFile).c_str()).verdict;
-    if (v.text == "ok") return CtlOutput{};
-    drop_temp(kSettingsFile);
-    return CtlOutput{1, v.text + "\n", ""};
-}
-
-CtlOutput ctl_save(const std::string &base64) {
-    std::string bytes;
-    CtlOutput staged = stage_settings(base64, &bytes);
-    if (staged.status != 0) return staged;
-    if (!commit_temp(kSettingsFile)) {
-        return usage_error(std::string("cannot replace ") + kSettingsFile + ": " + strerror(errno));
-    }
-    struct stat st;
-    if (stat(kUpdateDir, &st) == 0 && S_ISDIR(st.st_mode) &&
-        !write_atomically(kUpdateSettingsFile, bytes)) {
-        return usage_error(std::string("cannot write ") + kUpdateSettingsFile + ": " +
-                           strerror(errno));
-    }
-    std::string back;
-    if (!read_head(kSettingsFile, static_cast<size_t>(kMaxSettings_bytes) + 1, &back) ||
-        back != bytes) {
-        return usage_error(std::string(kSettingsFile) + " reads back other than written");
-    }
-    return CtlOutput{0, "saved\n", ""};
 }

@@ -1,11 +1,11 @@
-// velmoractl's view of the settings file, through the daemon's own reader:
-// its verdict (check), its values (settings) and a new file written whole (save).
+// The settings file as velmora reads it, through velmora's own reader: its
+// verdict, the entry and byte where the reader stops, the values it read and
+// those it would find after the stop; shared by check, settings, save and status.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "ctl_output.h"
 #include "state.h"
 
 // The status keys of the eight entries, in the file's order.
@@ -36,11 +36,3 @@ SettingsRead read_settings_file(const char *path);
 std::string setting_text(const SettingsRead &read, int i);
 // The settings=, settings_entry= and settings_byte= lines.
 std::string verdict_lines(const SettingsVerdict &verdict);
-
-CtlOutput ctl_check(const char *path);
-CtlOutput ctl_settings();
-// Decodes base64 into bytes and writes them to the settings file's temporary
-// sibling for the verdict: status 0 with the file left there, or the output
-// of a refusal (the sibling removed).
-CtlOutput stage_settings(const std::string &base64, std::string *bytes);
-CtlOutput ctl_save(const std::string &base64);

@@ -1,3 +1,5 @@
+// velmoractl zone: the phone's time zone, looked up in Android's packed
+// tzdata and copied beside the module for velmora's TZ.
 #include "zone.h"
 
 #include <fcntl.h>
@@ -11,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ctl_output.h"
+#include "commands.h"
 #include "files.h"
 #include "nodes.h"
 
@@ -177,4 +179,20 @@ bool resolve_zone(const std::string &property, std::string *tz, std::string *why
     }
     *why = "no rules for \"" + printable(property) + "\" (" + reasons + ")";
     return false;
+}
+
+CtlOutput ctl_zone(const std::string &property) {
+    std::string tz, why;
+    CtlOutput output;
+    if (!resolve_zone(property, &tz, &why)) {
+        output.status = 1;
+        output.err = "velmoractl: " + why + "; velmora runs on UTC\n";
+    }
+    output.out = tz + "\n";
+    if (!write_atomically(kTzFile, tz + "\n")) {
+        output.status = 1;
+        output.err +=
+            std::string("velmoractl: cannot write ") + kTzFile + ": " + strerror(errno) + "\n";
+    }
+    return output;
 }

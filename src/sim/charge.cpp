@@ -1,3 +1,5 @@
+// One charge of the modelled phone in a device tree of its own: under the
+// real velmora, its clock and the model's sped up alike, or with no regulator.
 #include "charge.h"
 
 #include <fcntl.h>
@@ -15,8 +17,9 @@
 #include <thread>
 
 #include "launch.h"
-#include "main.h"
 #include "nodes.h"
+#include "scan.h"
+#include "settings.h"
 
 namespace fs = std::filesystem;
 
@@ -27,59 +30,21 @@ constexpr int kScreenOnBacklight = 120;  // any brightness but 0 means screen on
 constexpr double kBehindWarning_s = 5;   // half a cycle: velmora then reads a stale phone
 constexpr auto kFirstWriteWait = std::chrono::seconds(5);  // a full phone gets no write
 
-// Replaces a node whole (temporary file, then rename), as the kernel's nodes
-// never show a half-written value.
-void put_node(const std::string &root, const char *node, const std::string &text) {
-    const std::string path = root + "/" + node;
-    const std::string tmp = path + ".new";
-    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-        close(fd) != 0 || rename(tmp.c_str(), path.c_str()) != 0) {
-        die("cannot write " + path);
-    }
+// What the phone's nodes read now, in the kernel's units.
+PhoneReadings readings_of(const PhoneState &s, bool screen_on) {
+    PhoneReadings r;
+    r.status = s.full ? "Full" : "Charging";
+    r.battery_dC = static_cast<int32_t>(std::lround(s.battery_C * 10));
+    r.board_mC = static_cast<int32_t>(std::lround(s.board_C * 1000));
+    r.current_uA = static_cast<int32_t>(std::lround(-s.current_A * 1e6));  // charging: negative
+    r.capacity_pct = static_cast<int32_t>(s.soc * 100);
+    r.backlight = screen_on ? kScreenOnBacklight : 0;
+    return r;
 }
 
-std::string settings_text(const Options &o) {
-    char text[256];
-    snprintf(text, sizeof text,
-             "日志开关=%d\n功率=%d\n晚上=%d\n早上=%d\n亮屏温度=%d\n息屏温度=%d\n版本=sim\n"
-             "机型=simulated\n",
-             o.dlog, o.power, o.night, o.morning, o.on_temp_mC, o.off_temp_mC);
-    return text;
-}
-
-// The readings velmora's nodes show now, in publish's order.
-using Shown = std::array<std::string, 6>;
-
-// Writes the nodes whose reading changed: most stay put from one simulated
-// second to the next, and each write costs a rename at high speeds.
-void publish(const std::string &root, const PhoneState &s, bool screen_on, Shown *shown) {
-    const char *nodes[] = {kStatusNode,     kBatteryTempNode, kBoardTempNode,
-                           kCurrentNowNode, kCapacityNode,    kQualcommBacklightNode};
-    const Shown now = {s.full ? "Full\n" : "Charging\n",
-                       std::to_string(std::lround(s.battery_C * 10)) + "\n",
-                       std::to_string(std::lround(s.board_C * 1000)) + "\n",
-                       // The kernel counts charging as negative µA.
-                       std::to_string(std::lround(-s.current_A * 1e6)) + "\n",
-                       std::to_string(static_cast<int>(s.soc * 100)) + "\n",
-                       screen_on ? std::to_string(kScreenOnBacklight) + "\n" : "0\n"};
-    for (size_t i = 0; i < now.size(); ++i) {
-        if (now[i] != (*shown)[i]) put_node(root, nodes[i], now[i]);
-    }
-    *shown = now;
-}
-
-std::string lay_out_tree(const Options &o, const PhoneState &s, Shown *shown) {
-    char name[] = "/tmp/velmora-sim-XXXXXX";
-    if (mkdtemp(name) == nullptr) die("cannot make a temporary directory");
-    const std::string root = name;
-    const char *nodes[] = {kStatusNode,   kBatteryTempNode,       kBoardTempNode, kCurrentNowNode,
-                           kCapacityNode, kQualcommBacklightNode, kOldChargeNode, kSettingsFile};
-    for (const char *node : nodes) fs::create_directories((fs::path(root) / node).parent_path());
-    publish(root, s, o.screen_on_min > 0, shown);
-    put_node(root, kOldChargeNode, std::to_string(std::lround(o.phone.charger_max_A * 1e6)) + "\n");
-    put_node(root, kSettingsFile, settings_text(o));
-    return root;
+std::string settings_of(const Options &o) {
+    return settings_text(o.dlog, o.power, o.night, o.morning, o.on_temp_mC, o.off_temp_mC, "sim",
+                         "simulated");
 }
 
 // The charge node's limit in A, and whether velmora rewrote it since last time;
@@ -93,19 +58,20 @@ double read_limit_A(const std::string &root, struct timespec *last_write, bool *
     if (*rewritten) *last_write = st.st_mtim;
     if (!*rewritten && known_A >= 0) return known_A;
     // velmora truncates the node just before it writes; a kernel node never
-    // shows that moment, so an empty read is retried briefly.
-    ssize_t n = 0;
-    char text[32] = {};
-    for (int attempt = 0; n == 0 && attempt < 5; ++attempt) {
+    // shows that moment, so an empty read is retried briefly. The limit is
+    // read as velmora reads it back.
+    for (int attempt = 0; attempt < 5; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return -1;
-        n = read(fd, text, sizeof text - 1);
-        close(fd);
+        ScanInput in;
+        if (!scan_open(in, path.c_str())) return -1;
+        int32_t uA = 0;
+        const bool found = scan_int(in, &uA);
+        const bool empty = in.len == 0;
+        scan_close(in);
+        if (found) return uA / 1e6;
+        if (!empty) break;
     }
-    char *end = nullptr;
-    const long uA = n > 0 ? strtol(text, &end, 10) : 0;
-    return n > 0 && end != text ? uA / 1e6 : -1;  // unreadable: charges nothing
+    return -1;  // unreadable: charges nothing
 }
 
 // The target velmora aims at, by the same rules, for the summary.
@@ -162,6 +128,15 @@ std::string fixed(double v) {
     return std::isnan(v) ? "-" : text;
 }
 
+void lay_out_phone(const Options &o, const std::string &root, NodeTexts *shown) {
+    const PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
+    PhoneReadings readings = readings_of(s, o.screen_on_min > 0);
+    readings.status = o.status;
+    const auto limit_uA = static_cast<int32_t>(std::lround(o.phone.charger_max_A * 1e6));
+    if (!lay_out_tree(root, readings, limit_uA, settings_of(o), shown))
+        die("cannot write in " + root);
+}
+
 Run charge_unregulated(const Options &o, time_t start) {
     Run run{"unregulated", {}};
     PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
@@ -177,9 +152,12 @@ Run charge_unregulated(const Options &o, time_t start) {
 Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
     Run run{"regulated", {}};
     PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
-    Shown shown;
-    const std::string root = lay_out_tree(o, s, &shown);
+    char name[] = "/tmp/velmora-sim-XXXXXX";
+    if (mkdtemp(name) == nullptr) die("cannot make a temporary directory");
+    const std::string root = name;
     *root_out = root;
+    NodeTexts shown;
+    lay_out_phone(o, root, &shown);
     char velmora_path[4096];
     if (realpath(o.velmora.c_str(), velmora_path) == nullptr) die("cannot find " + o.velmora);
     struct timespec last_write = {};
@@ -215,7 +193,7 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
         const bool screen_on = t < o.screen_on_min * 60;
         limit_A = read_limit_A(root, &last_write, &rewritten, limit_A);
         step(o.phone, s, limit_A, screen_on, 1);
-        publish(root, s, screen_on, &shown);
+        if (!publish(root, readings_of(s, screen_on), &shown)) die("cannot write in " + root);
         account(run, {t + 1, s, limit_A, target_C(o, start, t + 1, screen_on)}, rewritten);
     }
     end_velmora(pid);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model.h"
+#include "phone_tree.h"
 
 constexpr double kMaxCharge_s = 6 * 3600;  // a charge that is not full by then is cut off
 
@@ -24,6 +25,7 @@ struct Options {
     std::string velmora = VELMORA_BINARY;
     std::string faketime_library = FAKETIME_LIBRARY;
     std::string out = "demo-out";
+    std::string status = "Charging";  // the status node's word at the start
 };
 
 struct Sample {
@@ -49,6 +51,10 @@ std::string clock_at(time_t start, double t_s);
 
 // v with one decimal, or "-" when NaN (a mark the charge never reached).
 std::string fixed(double v);
+
+// Lays out the phone at the start of o's charge in root: its nodes, the
+// charge node at the charger's maximum, and 配置 with o's settings.
+void lay_out_phone(const Options &o, const std::string &root, NodeTexts *shown);
 
 // Charges with the limit left at the charger's maximum.
 Run charge_unregulated(const Options &o, time_t start);

@@ -1,3 +1,5 @@
+// The twin of a real phone: the model driven through a PID_log (replay),
+// fitted to it with NLopt (fit), and kept in a JSON model file.
 #include "fit.h"
 
 #include <Eigen/Dense>

@@ -1,3 +1,4 @@
+// Starting and ending the real velmora under libfaketime in a device tree.
 #include "launch.h"
 
 #include <fcntl.h>

@@ -1,42 +1,29 @@
+// A PID_log pulled from a phone, read by the log's one reader into what the
+// model needs: time, charging or not, screen, temperatures, current, level.
 #include "log.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
-#include "series.h"
+#include "log_line.h"
 
 namespace {
 
 constexpr double kCycleCap_s = 60;  // a longer gap between charging lines is no charging
 
-// The comma-separated fields of a line of velmora's that hold, after their
-// "=", the two targets (m°C) and the status, which SeriesRow leaves out.
-enum Field { kOnTarget = 2, kOffTarget = 3, kStatus = 4, kFieldsNeeded = 5 };
-
 bool parse_line(const std::string &line, LogLine *x) {
-    // The daemon's own template decides what is velmora's line.
-    SeriesRow row;
-    if (!parse_log_line(line, &row)) return false;
-    std::string fields[kFieldsNeeded];
-    for (size_t i = 0, from = 0; i < std::size(fields); ++i) {
-        const size_t comma = line.find(',', from);
-        fields[i] = line.substr(from, comma - from);
-        fields[i].erase(0, fields[i].find('=') + 1);
-        from = comma + 1;
-    }
-    const long on_mC = strtol(fields[kOnTarget].c_str(), nullptr, 10);
-    const long off_mC = strtol(fields[kOffTarget].c_str(), nullptr, 10);
-    x->t = row.t;
-    x->charging = fields[kStatus] == "Charging";
-    x->screen_on = row.target_mC == on_mC && on_mC != off_mC;
-    x->battery_C = row.battery_dC / 10.0;
-    x->board_C = row.board_mC / 1000.0;
-    x->current_A = row.current_mA / 1000.0;
-    x->level_pct = row.level_pct;
+    LogFields f;
+    if (!parse_log_line(line, &f)) return false;
+    x->t = f.t;
+    x->charging = f.status == "Charging";
+    // The target tells the screen: on when it is the screen-on one, and the two differ.
+    x->screen_on = f.target_mC == f.on_temp_mC && f.on_temp_mC != f.off_temp_mC;
+    x->battery_C = f.battery_dC / 10.0;
+    x->board_C = f.board_mC / 1000.0;
+    x->current_A = f.current_mA / 1000.0;
+    x->level_pct = f.level_pct;
     return true;
 }
 

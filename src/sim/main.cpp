@@ -1,8 +1,9 @@
 // velmora-sim: charges a modelled phone twice, once under the real velmora
 // binary and once with the limit left at the charger's maximum, then prints
 // both side by side and writes every series to a CSV. Its subcommands fit the
-// model to a phone's own PID_log, replay a log through a model, and sweep a
-// grid of settings on a model.
+// model to a phone's own PID_log, replay a log through a model, sweep a grid
+// of settings on a model, print a log as the plots' CSV, and lay out the
+// simulated phone's device tree.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -19,8 +21,8 @@
 #include "charge.h"
 #include "fit.h"
 #include "log.h"
+#include "log_line.h"
 #include "nodes.h"
-#include "series.h"
 #include "sweep.h"
 
 namespace fs = std::filesystem;
@@ -33,9 +35,9 @@ constexpr double kSweepSpeed = 600;
 constexpr double kSweepStop_pct = 80;  // the table's measures end there
 
 struct Command {
-    enum { kDemo, kFit, kReplay, kSweep } what = kDemo;
+    enum { kDemo, kFit, kReplay, kSweep, kSeries, kTree } what = kDemo;
     Options o;
-    std::string log, model;
+    std::string log, model, root;
     bool ambient_given = false;
     double max_peak_C = NAN;
     std::vector<int> off_temps_mC = {36000, 38000, 40000};
@@ -62,6 +64,14 @@ Command parse(int argc, char **argv) {
     CLI::App *replay = app.add_subcommand(
         "replay", "drives the model with a log's current, level and screen; prints CSV");
     replay->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
+    CLI::App *series = app.add_subcommand(
+        "series", "prints a log's velmora lines as the plots' CSV; counts the others on stderr");
+    series->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
+    CLI::App *tree = app.add_subcommand(
+        "tree",
+        "lays out the phone at the start of a charge in a directory, for velmora to run in");
+    tree->add_option("ROOT", c.root, "the directory, made when missing")->required();
+    tree->add_option("--status", o.status, "the battery status node's word");
     CLI::App *sweep = app.add_subcommand(
         "sweep", "charges the phone under velmora for each screen-off target and power");
     sweep->add_option("--off-temps", c.off_temps_mC, "screen-off targets (息屏温度), m°C")
@@ -113,6 +123,8 @@ Command parse(int argc, char **argv) {
     c.what = fit->parsed()      ? Command::kFit
              : replay->parsed() ? Command::kReplay
              : sweep->parsed()  ? Command::kSweep
+             : series->parsed() ? Command::kSeries
+             : tree->parsed()   ? Command::kTree
                                 : Command::kDemo;
     c.ambient_given = app["--ambient"]->count() > 0;
     if (c.what == Command::kSweep) {
@@ -227,6 +239,35 @@ int run_replay(const Command &c) {
     return 0;
 }
 
+// The plots' CSV (tools/plot.gp) of each of velmora's lines, with the status
+// last; the lines that are not velmora's are counted on the error stream.
+int run_series(const Command &c) {
+    std::ifstream in(c.log, std::ios::binary);
+    if (!in) die("cannot read " + c.log);
+    printf("run,clock,battery_C,board_C,target_C,limit_mA,current_mA,soc_pct,status\n");
+    int skipped = 0;
+    LogFields f;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!parse_log_line(line, &f)) {
+            ++skipped;
+            continue;
+        }
+        printf("phone,%s,%.1f,%.3f,%.3f,%d,%d,%d,%s\n", f.stamp.c_str(), f.battery_dC / 10.0,
+               f.board_mC / 1000.0, f.target_mC / 1000.0, f.limit_mA, f.current_mA, f.level_pct,
+               f.status.c_str());
+    }
+    fprintf(stderr, "velmora-sim: skipped %d lines that are not velmora's\n", skipped);
+    return 0;
+}
+
+int run_tree(const Command &c) {
+    fs::create_directories(c.root);
+    NodeTexts shown;
+    lay_out_phone(c.o, c.root, &shown);
+    return 0;
+}
+
 int run_sweep(const Command &c, time_t start) {
     fs::create_directories(c.o.out);
     fprintf(stderr, "charging under velmora for %zu settings, %u at a time, at %gx speed ...\n",
@@ -265,6 +306,10 @@ int main(int argc, char **argv) {
             return run_replay(c);
         case Command::kSweep:
             return run_sweep(c, start);
+        case Command::kSeries:
+            return run_series(c);
+        case Command::kTree:
+            return run_tree(c);
         case Command::kDemo:
             break;
     }

@@ -1,3 +1,5 @@
+// The phone's model: the cell's voltage and resistance, the charger, and
+// the two thermal nodes stepped each simulated second.
 #include "model.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A grid of settings charged under velmora, several at a time, and its table and plot.
 #include "sweep.h"
 
 #include <spawn.h>

@@ -92,18 +92,18 @@ export async function openPage(browser, webroot, exec, {width = 760, height = 15
   return Object.assign(page, {bridge: stats});
 }
 
-// A phone tree with the manager's root shell (scripts/lay-out-phone ROOT
+// A phone tree with the manager's root shell (tests/helpers/lay-out-phone ROOT
 // Charging 0 android) in a new temporary directory, the zip's module in
-// place (scripts/unpack-module: its AArch64 binaries under qemu), or hostCtl
+// place (tests/helpers/unpack-module: its AArch64 binaries under qemu), or hostCtl
 // for velmoractl, a host build with the phone's paths: {root, module, exec},
 // exec(cmd) running cmd there as ksu.exec does.
 export function phoneWithModule(sourceDir, zip, hostCtl) {
   const root = fs.mkdtempSync('/tmp/velmora-page-');
-  execFileSync(`${sourceDir}/scripts/lay-out-phone`, [root, 'Charging', '0', 'android']);
-  execFileSync(`${sourceDir}/scripts/unpack-module`, [root, zip]);
+  execFileSync(`${sourceDir}/tests/helpers/lay-out-phone`, [root, 'Charging', '0', 'android']);
+  execFileSync(`${sourceDir}/tests/helpers/unpack-module`, [root, zip]);
   const module = path.join(root, 'data/adb/modules/velmora');
   if (hostCtl) fs.copyFileSync(hostCtl, `${module}/velmoractl`);
-  const exec = (cmd) => new Promise((resolve) => execFile(`${sourceDir}/scripts/in-phone`, [root, cmd],
+  const exec = (cmd) => new Promise((resolve) => execFile(`${sourceDir}/tests/helpers/in-phone`, [root, cmd],
     {encoding: 'buffer', maxBuffer: 1 << 26}, (error, stdout, stderr) =>
       resolve({code: error ? error.code : 0, stdout, stderr})));
   return {root, module, exec};

@@ -17,19 +17,19 @@
 #include <thread>
 #include <vector>
 
+#include "files.h"
 #include "launch.h"
 #include "nodes.h"
+#include "phone_tree.h"
 #include "state.h"
 
 namespace fs = std::filesystem;
 
-// Replaces the file whole (a temporary file, then rename), as a kernel node
-// never shows a half-written value to a running velmora.
+// Replaces the file whole, as a kernel node never shows a half-written value
+// to a running velmora.
 inline void put(const fs::path &path, const std::string &content) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    const fs::path tmp = fs::path(path) += ".new";
-    std::ofstream(tmp, std::ios::binary | std::ios::trunc) << content;
-    fs::rename(tmp, path);
+    ASSERT_TRUE(write_atomically(path.c_str(), content, false)) << path;
 }
 
 inline std::string slurp(const fs::path &path) {
@@ -40,24 +40,19 @@ inline std::string slurp(const fs::path &path) {
 
 inline std::string settings(int dlog, int power, int night, int morning, int on_mC, int off_mC,
                             const std::string &version = "v1", const std::string &model = "demo") {
-    using std::to_string;
-    return "日志开关=" + to_string(dlog) + "\n功率=" + to_string(power) +
-           "\n晚上=" + to_string(night) + "\n早上=" + to_string(morning) +
-           "\n亮屏温度=" + to_string(on_mC) + "\n息屏温度=" + to_string(off_mC) +
-           "\n版本=" + version + "\n机型=" + model + "\n";
+    return settings_text(dlog, power, night, morning, on_mC, off_mC, version, model);
 }
 
 // A Qualcomm phone of the older generation, charging at 35.0 °C with the
-// screen off, the board at 36.000 °C and the log off (a switch other than 1).
+// screen off, the board at 36.000 °C, drawing 1.5 A at 50 %, its limit at
+// 3 A, and the log off (a switch other than 1).
 inline void lay_out_phone(const fs::path &root) {
-    put(root / kStatusNode, "Charging\n");
-    put(root / kBatteryTempNode, "350\n");      // tenths of a °C
-    put(root / kBoardTempNode, "36000\n");      // m°C
-    put(root / kQualcommBacklightNode, "0\n");  // screen off
-    put(root / kOldChargeNode, "3000000\n");    // uA
-    put(root / kCurrentNowNode, "-1500000\n");  // uA, negative while charging
-    put(root / kCapacityNode, "50\n");          // %
-    put(root / kSettingsFile, settings(2, 27, 22, 7, 40000, 38000));
+    PhoneReadings readings;
+    readings.battery_dC = 350, readings.board_mC = 36000;
+    readings.current_uA = -1500000, readings.capacity_pct = 50;
+    NodeTexts shown;
+    ASSERT_TRUE(
+        lay_out_tree(root, readings, 3000000, settings(2, 27, 22, 7, 40000, 38000), &shown));
 }
 
 inline mode_t mode_of(const fs::path &path) {

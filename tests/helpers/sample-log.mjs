@@ -1,6 +1,6 @@
 // A made-up PID_log for the settings page's chart: count lines, one cycle
 // (10 s) apart from 2031-01-01 00:00, of a charge that warms and cools.
-//   node tools/sample-log.mjs [count] > PID_log
+//   node tests/helpers/sample-log.mjs [count] > PID_log
 export function logLines(count) {
   let text = '';
   for (let i = 0; i < count; ++i) {

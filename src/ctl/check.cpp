@@ -1,0 +1,23 @@
+// velmoractl check FILE and velmoractl settings: velmora's verdict on a
+// settings file, and 配置's eight values for the settings page.
+#include "base64.h"
+#include "commands.h"
+#include "nodes.h"
+#include "settings.h"
+#include "verdict.h"
+
+CtlOutput ctl_check(const char *path) {
+    const SettingsVerdict v = read_settings_file(path).verdict;
+    if (!v.usage.empty()) return usage_error(v.usage);
+    return CtlOutput{v.text == "ok" ? 0 : 1, v.text + "\n", ""};
+}
+
+CtlOutput ctl_settings() {
+    const SettingsRead read = read_settings_file(kSettingsFile);
+    CtlOutput output;
+    for (int i = 0; i < kSettingsCount; ++i) {
+        output.out += std::string(kSettingsNames[i]) + "=" + setting_text(read, i) + "\n";
+    }
+    output.out += "notes_base64=" + base64_encode(read.notes) + "\n" + verdict_lines(read.verdict);
+    return output;
+}

@@ -1,0 +1,71 @@
+// The one reader of velmora's log line: it walks the template the line was
+// written by.
+#include "log_line.h"
+
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "decimal.h"
+
+namespace {
+
+constexpr int kConversions = 21;
+
+}  // namespace
+
+bool parse_stamp(const std::string &text, int64_t *t) {
+    struct tm broken = {};
+    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &broken);
+    if (text.size() != 19 || end != text.c_str() + text.size()) return false;
+    *t = timegm(&broken);
+    return true;
+}
+
+bool parse_log_line(const std::string &line, LogFields *fields) {
+    int32_t numbers[kConversions] = {};
+    std::string texts[kConversions];
+    const std::string_view rest(line);
+    size_t at = 0;
+    int conversion = 0;
+    for (const char *f = kLogLineFormat; *f != '\0' && *f != '\n';) {
+        if (*f != '%') {
+            // The text up to the next conversion, byte for byte.
+            const size_t length = strcspn(f, "%\n");
+            if (rest.compare(at, length, f, length) != 0) return false;
+            at += length;
+            f += length;
+            continue;
+        }
+        const char kind = f[1];
+        f += 2;
+        if (kind == 'd') {
+            const size_t length = decimal_length(rest.substr(at));
+            int64_t value = 0;
+            if (!parse_decimal(rest.substr(at, length), INT32_MIN, INT32_MAX, &value)) return false;
+            numbers[conversion] = static_cast<int32_t>(value);
+            at += length;
+        } else {
+            // A text runs to the template's next text; the last to the line's end.
+            const size_t next_length = strcspn(f, "%\n");
+            const size_t end =
+                next_length == 0 ? line.size() : line.find(std::string(f, next_length), at);
+            if (end == std::string::npos || end == at) return false;
+            texts[conversion] = line.substr(at, end - at);
+            at = end;
+        }
+        ++conversion;
+    }
+    LogFields &x = *fields;
+    if (at != line.size() || !parse_stamp(texts[0], &x.t)) return false;
+    x.stamp = texts[0];
+    x.night = numbers[1], x.morning = numbers[2];
+    x.on_temp_mC = numbers[3], x.off_temp_mC = numbers[4];
+    x.status = texts[5];
+    x.power = numbers[6], x.target_mC = numbers[7];
+    x.battery_dC = numbers[8], x.board_mC = numbers[9], x.weighted_mC = numbers[10];
+    x.drive = numbers[11], x.limit_mA = numbers[12], x.current_mA = numbers[13];
+    x.level_pct = numbers[14], x.integral = numbers[15], x.differential = numbers[16];
+    x.device = texts[17], x.generation = texts[18], x.model = texts[19], x.version = texts[20];
+    return true;
+}
