@@ -15,7 +15,7 @@ import {logLines} from './helpers/sample-log.mjs';
 
 const {VELMORA, VELMORA_ZIP, VELMORA_SOURCE_DIR, VELMORA_SCREENSHOT} = process.env;
 const skip = process.getuid() !== 0 && 'chroot needs root';
-let phone, browser, page;
+let phone, browser, chinese, page;  // chromium in English and in Chinese
 const file = (name) => path.join(phone.module, name);
 const settings = () => fs.readFileSync(file('配置'));
 const shown = (id, pattern) => page.waitForFunction(([id, source]) =>
@@ -26,11 +26,11 @@ const loaded = async (target = page) => (await target.reload(),
 before(async () => {
   if (skip) return;
   phone = phoneWithModule(VELMORA_SOURCE_DIR, VELMORA_ZIP);
-  browser = await launch();
+  [browser, chinese] = await Promise.all(['en-US', 'zh-CN'].map((lang) => launch([`--accept-lang=${lang}`])));
   page = await openPage(browser, `${phone.module}/webroot`, phone.exec);
 });
 
-after(async () => (await browser?.close(), phone && fs.rmSync(phone.root, {recursive: true, force: true})));
+after(async () => (await browser?.close(), await chinese?.close(), phone && fs.rmSync(phone.root, {recursive: true, force: true})));
 
 test('draws the day, a garbled, empty or missing log; one switch; clears', {skip}, async () => {
   const junk = `${logLines(3).replace(/,电量=/g, ',电量')}\xff垃圾\n%41\n`;
@@ -102,16 +102,27 @@ test('saves byte-exact what velmora reads; refuses or stores literally what is h
   assert.ok(!fs.existsSync(path.join(phone.root, 'pwned')));
 });
 
-test('marks a damaged file and "not running"; contrast, targets, 360 px in light and dark', {skip}, async () => {
+test('in English and Chinese: a damaged file, "not running", a refusal; contrast, targets, 360 px in light and dark',
+    {skip}, async () => {
+  const keys = await page.evaluate(() => [TEXTS_EN, TEXTS_ZH].map((texts) => Object.entries(texts)
+    .map(([key, text]) => `${key} ${text.match(/\{\w+\}/g)?.sort()}`).sort()));  // each key, its values
+  assert.deepEqual(keys[1], keys[0]);
   fs.writeFileSync(file('配置'), '日志开关=1\n功率=27\n晚上=x\n早上=7\n亮屏温度=40000\n息屏温度=38000\n版本=v\n机型=m\n');
   const axe = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
-  for (const colorScheme of ['light', 'dark']) {
-    const view = await openPage(browser, `${phone.module}/webroot`, phone.exec, {width: 360, height: 800, colorScheme});
+  fs.writeFileSync(file('PID_log'), logLines(3));  // the charts' titles and legends
+  const languages = [  // chromium; velmora not running; what the page must not show but in velmoractl's verdict
+    [browser, /^not running/, /\p{Script=Han}/u], [chinese, /^未运行/, /[A-Za-z]{2,}/]];
+  for (const [chromium, notRunning, foreign] of languages) for (const colorScheme of ['light', 'dark']) {
+    const view = await openPage(chromium, `${phone.module}/webroot`, phone.exec, {width: 360, height: 800, colorScheme});
     await loaded(view);
     assert.match(await view.textContent('#damaged'), /entry 3 \(晚上=\)/);
     assert.deepEqual(await view.$$eval('input.error', (inputs) => inputs.map((input) => input.name)), ['night']);
     assert.equal(await view.inputValue('[name=morning]'), '7');
-    assert.match(await view.textContent('dd.alert'), /^not running/);
+    assert.match(await view.textContent('dd.alert'), notRunning);
+    await view.fill('[name=power]', '');
+    await view.click('#save');
+    const shown = await view.evaluate(() => document.body.innerText.replaceAll(settings.get('settings'), ''));
+    assert.doesNotMatch(shown.replace(/velmora|Charging|mA|KiB|pid/g, ''), foreign, shown);
     assert.equal(await view.evaluate(() => document.documentElement.scrollWidth), 360);
     await view.addScriptTag({path: axe});
     const {violations} = await view.evaluate(() => {
@@ -127,12 +138,12 @@ test('marks a damaged file and "not running"; contrast, targets, 360 px in light
   assert.ok(await bare.isVisible('#no-bridge') && await bare.isDisabled('#save'));
 });
 
-test('screenshots for the README, 412 × 915', {skip: skip || !VELMORA_SCREENSHOT}, async () => {
+test('screenshots for the README, 412 × 915, in English and Chinese', {skip: skip || !VELMORA_SCREENSHOT}, async () => {
   spawnSync('unzip', ['-q', '-o', VELMORA_ZIP, '配置', '-d', phone.module]);
   fs.writeFileSync(file('PID_log'), logLines(8640));
-  for (const colorScheme of ['light', 'dark']) {
-    const view = await openPage(browser, `${phone.module}/webroot`, phone.exec, {width: 412, height: 915, colorScheme});
+  for (const [chromium, name] of [[browser, ''], [chinese, '-zh-CN']]) for (const colorScheme of ['light', 'dark']) {
+    const view = await openPage(chromium, `${phone.module}/webroot`, phone.exec, {width: 412, height: 915, colorScheme});
     await loaded(view);
-    await view.screenshot({path: `${VELMORA_SCREENSHOT}-${colorScheme}.png`, fullPage: true});
+    await view.screenshot({path: `${VELMORA_SCREENSHOT}${name}-${colorScheme}.png`, fullPage: true});
   }
 });

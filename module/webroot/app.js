@@ -3,6 +3,7 @@
 // result back inside a javascript: URL: percent-decoded and dropped past
 // 2 MiB. So every result that may hold user text comes as base64, the log
 // comes in slices, and no text a user types reaches the shell but as base64.
+// Its texts are in the WebView's language (texts-en.js, texts-zh.js).
 'use strict';
 
 const CTL = '/data/adb/modules/velmora/velmoractl';
@@ -23,6 +24,16 @@ const ENTRIES = [
   ['版本', 'version', 'word'],
   ['机型', 'model', 'word'],
 ];
+
+// The first of the WebView's languages the page has: Simplified Chinese for
+// any zh, English otherwise. Numbers keep one form in both: °C, mA, 24-hour time.
+const CHINESE = /^zh\b/i.test(navigator.languages.find((tag) => /^(zh|en)\b/i.test(tag)) ?? '');
+const TEXTS = CHINESE ? TEXTS_ZH : TEXTS_EN;
+// A text with its {name}s filled in from `values`.
+const t = (key, values = {}) => TEXTS[key].replace(/\{(\w+)\}/g, (_, name) => values[name]);
+// One of velmoractl's words (screen=off, target=night window) in the page's
+// language under `prefix`; a word it does not know, as it is.
+const named = (prefix, word) => TEXTS[`${prefix}_${word.replace(/ /g, '_')}`] ?? word;
 
 const $ = (id) => document.getElementById(id);
 const form = $('settings');
@@ -55,7 +66,7 @@ function exec(cmd) {
     }
     timer = setTimeout(() => {
       delete window[name];
-      reject(new Error('no answer from the root shell'));
+      reject(new Error(t('problem_no_answer')));
     }, NO_ANSWER_MS);
   });
 }
@@ -81,7 +92,7 @@ async function ctl(args, {base64 = false, accepted = [0]} = {}) {
   const [out, err] = base64 && errno <= 2 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] :
       [stdout, stderr];
   if (!accepted.includes(errno)) {
-    throw new Error(err.trim() || out.trim() || `velmoractl ${args.split(' ')[0]} ended with ${errno}`);
+    throw new Error(err.trim() || out.trim() || t('problem_ended', {command: args.split(' ')[0], code: errno}));
   }
   return {code: errno, out};
 }
@@ -97,36 +108,34 @@ function showProblem(error) {
 // ---- what is typed: velmora's rules, for instant feedback (velmoractl has the last word)
 
 function parseInteger(input) {
-  if (!/^[+-]?\d+$/.test(input)) return {error: 'a whole number, such as 27'};
+  if (!/^[+-]?\d+$/.test(input)) return {error: t('check_integer')};
   const value = BigInt(input);
-  if (value < INT32_MIN || value > INT32_MAX) return {error: 'out of range (-2147483648 to 2147483647)'};
+  if (value < INT32_MIN || value > INT32_MAX) return {error: t('check_int32')};
   return {value};
 }
 
 // °C with up to three decimals, stored in thousandths of a degree.
 function parseCelsius(input) {
   const m = /^([+-]?)(\d+)(?:[.,](\d{1,3}))?$/.exec(input);
-  if (!m) return {error: 'degrees Celsius, such as 40 or 38.5'};
+  if (!m) return {error: t('check_celsius')};
   const milli = BigInt(m[2]) * 1000n + BigInt((m[3] || '').padEnd(3, '0'));
   const value = m[1] === '-' ? -milli : milli;
-  if (value < INT32_MIN || value > INT32_MAX) return {error: 'out of range'};
+  if (value < INT32_MIN || value > INT32_MAX) return {error: t('check_range')};
   return {value};
 }
 
 function parseWord(input) {
-  if (input === '') return {error: 'a word is needed'};
-  if (/\s/.test(input)) return {error: 'no spaces or line breaks'};
+  if (input === '') return {error: t('check_word_empty')};
+  if (/\s/.test(input)) return {error: t('check_word_space')};
   const bytes = utf8(input).length;
-  if (bytes > WORD_MAX_BYTES) return {error: `${bytes} bytes; at most ${WORD_MAX_BYTES}`};
+  if (bytes > WORD_MAX_BYTES) return {error: t('check_word_long', {bytes, max: WORD_MAX_BYTES})};
   return {value: input};
 }
 
 function warningFor(kind, value) {
-  if (kind === 'hour' && (value < 0n || value > 23n)) return 'not an hour of 0..23: used as it is';
-  if (kind === 'celsius' && (value < 25000n || value > 50000n)) {
-    return 'a battery target outside 25..50 °C makes no sense';
-  }
-  if (kind === 'integer' && value <= 0n) return 'a power of 0 or less stops charging';
+  if (kind === 'hour' && (value < 0n || value > 23n)) return t('warn_hour');
+  if (kind === 'celsius' && (value < 25000n || value > 50000n)) return t('warn_target');
+  if (kind === 'integer' && value <= 0n) return t('warn_power');
   return '';
 }
 
@@ -174,16 +183,19 @@ async function loadStatus() {
   const get = (key) => status.get(key) ?? '';
   const running = get('running') === 'yes';
   const rows = [
-    ['velmora', running ? `runs since ${get('since')} (pid ${get('pid')})` :
-        `not running${get('last_report') ? `: ${get('last_report')}` : ''}`, !running],
-    ['Battery', `${get('status')}, ${get('battery_C')} °C`],
-    ['Board', `${get('board_C')} °C`],
-    ['Screen', get('screen')],
-    ['Target', get('settings') === 'ok' ? `${get('target_C')} °C (${get('target')})` :
-        `none: the settings file is damaged (${get('settings')})`, get('settings') !== 'ok'],
-    ['Limit', `${get('limit_mA')} mA, node mode ${get('limit_mode')}` +
-        (get('max_current_mA') ? `; power ${get('power')} allows up to ${get('max_current_mA')} mA` : '')],
-    ['Log', `${get('log')}, ${Math.round(Number(get('log_bytes')) / 1024)} KiB`],
+    ['velmora', running ? t('status_runs', {since: get('since'), pid: get('pid')}) :
+        get('last_report') ? t('status_not_running_report', {report: get('last_report')}) :
+        t('status_not_running'), !running],
+    [t('status_battery'), t('status_battery_value', {status: get('status'), battery: get('battery_C')})],
+    [t('status_board'), `${get('board_C')} °C`],
+    [t('status_screen'), named('status_screen', get('screen'))],
+    [t('status_target'), get('settings') === 'ok' ?
+        t('status_target_value', {target: get('target_C'), name: named('status_target', get('target'))}) :
+        t('status_target_damaged', {verdict: get('settings')}), get('settings') !== 'ok'],
+    [t('status_limit'), t('status_limit_value', {limit: get('limit_mA'), mode: get('limit_mode')}) +
+        (get('max_current_mA') ? t('status_limit_power', {power: get('power'), max: get('max_current_mA')}) : '')],
+    [t('status_log'), t('status_log_value', {state: named('status_log', get('log')),
+      kib: Math.round(Number(get('log_bytes')) / 1024)})],
   ];
   $('status').replaceChildren(...rows.flatMap(([term, value, alert]) => {
     const dt = document.createElement('dt');
@@ -213,9 +225,8 @@ async function loadSettings() {
   $('damaged').hidden = ok;
   if (!ok) {
     const [, name] = ENTRIES[Number(settings.get('settings_entry')) - 1] ?? [];
-    $('damaged').textContent = `The settings file is damaged: ${settings.get('settings')}. ` +
-        'velmora stops at its next cycle. Saving writes all eight entries anew.';
-    if (name) messages[name] = {text: 'velmora stops here', level: 'error'};
+    $('damaged').textContent = t('damaged', {verdict: settings.get('settings')});
+    if (name) messages[name] = {text: t('damaged_here'), level: 'error'};
   }
   showMessages(messages);
 }
@@ -238,14 +249,12 @@ async function onSave(event) {
   const result = $('save-result');
   result.className = 'failed';
   if (!valid) {
-    result.textContent = 'Not saved: correct the fields marked.';
+    result.textContent = t('save_invalid');
     return;
   }
-  result.textContent = 'Saving…';
+  result.textContent = t('save_saving');
   const {saved, verdict} = await saveFile(entries);
-  result.textContent = saved ?
-      'Saved. velmora reads it at its next cycle (within 10 s while charging, 50 s otherwise).' :
-      `Not saved: ${verdict}`;
+  result.textContent = saved ? t('save_saved') : t('save_refused', {verdict});
   result.className = saved ? '' : 'failed';
   if (saved) await loadSettings();
   await loadStatus();
@@ -256,7 +265,7 @@ async function onLogSwitch() {
   const on = switchValue() !== '1';
   logSwitch.setAttribute('aria-checked', String(on));
   if (settings.get('settings') !== 'ok') {
-    $('log-summary').textContent = 'The settings file is damaged: the switch is saved with the settings.';
+    $('log-summary').textContent = t('log_switch_damaged');
     return;
   }
   const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() : stored(name, kind)]);
@@ -264,8 +273,8 @@ async function onLogSwitch() {
     logSwitch.setAttribute('aria-checked', String(!on));  // the file is as it was
     throw error;
   });
-  $('log-summary').textContent = saved ? `Log ${on ? 'on' : 'off'} from the next cycle.` :
-      `Not changed: ${verdict}`;
+  $('log-summary').textContent = saved ? t(on ? 'log_switched_on' : 'log_switched_off') :
+      t('log_switch_refused', {verdict});
   await loadSettings();
   await loadStatus();
 }
@@ -313,23 +322,32 @@ function drawCharts(by) {
   const style = getComputedStyle(document.body);
   const ink = style.color;
   const grid = style.getPropertyValue('--line').trim();
-  const utc = (t) => uPlot.tzDate(new Date(t * 1000), 'Etc/UTC');
+  const utc = (s) => uPlot.tzDate(new Date(s * 1000), 'Etc/UTC');
   const cursor = {sync: {key: 'velmora'}};
   const axis = (label) => ({stroke: ink, grid: {stroke: grid}, ticks: {stroke: grid}, label, size: 56});
+  // The time in 24 hours under each tick, and the date under the first and
+  // where a day begins: uPlot's rows of [the smallest step in s, the label,
+  // the labels at a new year, month, day, hour, minute, second, 1 = appended].
+  const hours = (time) => [time, '\n{YYYY}-{MM}-{DD}', null, '\n{MM}-{DD}', null, null, null, 1];
+  const timeAxis = {...axis(), values: [[60, ...hours('{HH}:{mm}')], [1, ...hours('{HH}:{mm}:{ss}')]]};
+  const time = {label: t('chart_time'), value: '{YYYY}-{MM}-{DD} {HH}:{mm}:{ss}'};
   const panel = (title, unit, series) => {
     // Fixed axis widths, so the three time axes line up.
-    charts.push(new uPlot({title, width: box.clientWidth, height: 180, tzDate: utc, cursor,
-      axes: [axis(), axis(unit)], series: [{}, ...series.map(([label, stroke, , dash]) =>
-        ({label, stroke, dash}))]}, [by.t, ...series.map(([, , values]) => values)], box));
+    charts.push(new uPlot({title: t(title), width: box.clientWidth, height: 180, tzDate: utc, cursor,
+      axes: [timeAxis, axis(unit)], series: [time, ...series.map(([label, stroke, , dash]) =>
+        ({label: t(label), stroke, dash}))]}, [by.t, ...series.map(([, , values]) => values)], box));
   };
   const scaled = (values, per) => values.map((v) => v / per);
-  panel('Temperature', '°C', [
-    ['battery', '#e4572e', scaled(by.battery_dC, 10)],
-    ['board', '#a05cd6', by.board_mC.map((v) => (v === 0 ? null : v / 1000))],
-    ['target', '#2e9e5b', scaled(by.target_mC, 1000), [6, 4]],
+  panel('chart_temperature', '°C', [
+    ['chart_battery', '#e4572e', scaled(by.battery_dC, 10)],
+    ['chart_board', '#a05cd6', by.board_mC.map((v) => (v === 0 ? null : v / 1000))],
+    ['chart_target', '#2e9e5b', scaled(by.target_mC, 1000), [6, 4]],
   ]);
-  panel('Current', 'mA', [['limit', '#3a86d4', by.limit_mA], ['battery', '#e8912d', by.current_mA]]);
-  panel('Charge', '%', [['level', '#1c9e8f', by.level_pct]]);
+  panel('chart_current', 'mA', [
+    ['chart_limit', '#3a86d4', by.limit_mA],
+    ['chart_battery', '#e8912d', by.current_mA],
+  ]);
+  panel('chart_charge', '%', [['chart_level', '#1c9e8f', by.level_pct]]);
 }
 
 async function loadLog() {
@@ -343,10 +361,10 @@ async function loadLog() {
   box.dataset.ms = String(Math.round(performance.now() - started));
   const log = series.end.get('log');
   const {skipped} = series;
-  $('log-summary').textContent = (log === 'missing' ? 'No log file yet: switch the log on, and a line is written every cycle.' :
-      log === 'empty' || points === 0 ? 'The log is empty.' :
-      `${points} cycles from ${new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')} on.`) +
-      (skipped ? ` ${skipped} lines that are not velmora's skipped.` : '');
+  $('log-summary').textContent = (log === 'missing' ? t('log_missing') :
+      log === 'empty' || points === 0 ? t('log_empty') :
+      t('log_cycles', {points, from: new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')})) +
+      (skipped ? t('log_skipped', {skipped}) : '');
 }
 
 async function clearLog() {
@@ -359,6 +377,8 @@ async function clearLog() {
 // ---- start
 
 function start() {
+  document.documentElement.lang = CHINESE ? 'zh-CN' : 'en';
+  for (const element of document.querySelectorAll('[data-text]')) element.textContent = t(element.dataset.text);
   if (typeof ksu === 'undefined' || typeof ksu.exec !== 'function') {
     $('no-bridge').hidden = false;
     for (const control of document.querySelectorAll('button, input')) control.disabled = true;

@@ -14,9 +14,11 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 
-export const launch = () => chromium.launch({executablePath: '/usr/bin/chromium', args: [
+// More chromium switches in `args`: headless chromium takes the page's
+// navigator.languages from --accept-lang=zh-CN (it ignores --lang).
+export const launch = (args = []) => chromium.launch({executablePath: '/usr/bin/chromium', args: [
   '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync']});
+  '--disable-background-networking', '--disable-component-update', '--disable-sync', ...args]});
 
 const URL_MAX_CHARS = 2097152;  // Chromium's kMaxURLChars
 
