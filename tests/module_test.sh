@@ -117,7 +117,7 @@ wait_for stopped || fail "no stopped description"
 [ "$(wc -l <"$phone"/starts)" -eq 1 ] || fail "started $(wc -l <"$phone"/starts) times"
 put_back "a kill"
 
-echo "-- action.sh: starts velmora again; a damaged 配置 stops it, and it says where"
+echo "-- action.sh: starts velmora again; a damaged 配置 stops it, and it says where, in the phone's language"
 held=$(wc -l <"$module"/velmora.err)  # 499 lines before the start, the last one kept last
 { seq $((499 - held)) | sed 's/^/an earlier report /'; cat "$module"/velmora.err; } >"$work"/err
 mv "$work"/err "$module"/velmora.err
@@ -136,6 +136,17 @@ out=$(in_phone "sh ./action.sh")
 expect "It stopped again: 读取配置数据失败: entry 2 (功率=) at byte 22: no number"
 expect "Target    none: 配置 is damaged (读取配置数据失败: entry 2 (功率=)"
 expect "Fix 配置 in /data/adb/modules/velmora, then press Action."
+mkdir "$phone"/prop
+while read -r persist product line; do  # persist.sys.locale ("-": unset), ro.product.locale, a line said
+  echo "${persist#-}" >"$phone"/prop/persist.sys.locale
+  echo "$product" >"$phone"/prop/ro.product.locale
+  out=$(in_phone "sh ./action.sh")
+  expect "$line"
+done <<'ROWS'
+zh-CN en-US 它又停止了：读取配置数据失败: entry 2 (功率=) at byte 22: no number
+- zh-Hans-CN 电池      Charging，37.8 °C；主板 37.8 °C；屏幕 息屏
+en-US zh-CN It stopped again: 读取配置数据失败: entry 2 (功率=) at byte 22: no number
+ROWS
 out=$(in_phone "sh status.sh")
 expect "settings_entry=2"
 
