@@ -31,6 +31,11 @@ constexpr int kScreenOnBacklight = 120;  // any brightness but 0 means screen on
 constexpr double kBehindWarning_s = 5;   // half a cycle: velmora then reads a stale phone
 constexpr auto kFirstWriteWait = std::chrono::seconds(5);  // a full phone gets no write
 
+// The level the capacity node shows, whole percent rounded down.
+int32_t level_of(const PhoneState &s) {
+    return static_cast<int32_t>(s.soc * 100);
+}
+
 // What the phone's nodes read now, in the kernel's units.
 PhoneReadings readings_of(const PhoneParams &p, const PhoneState &s, bool screen_on) {
     PhoneReadings r;
@@ -38,7 +43,7 @@ PhoneReadings readings_of(const PhoneParams &p, const PhoneState &s, bool screen
     r.battery_dC = static_cast<int32_t>(std::lround(s.battery_C * 10));
     r.board_mC = p.board_sensor ? static_cast<int32_t>(std::lround(s.board_C * 1000)) : 0;
     r.current_uA = static_cast<int32_t>(std::lround(-s.current_A * 1e6));  // charging: negative
-    r.capacity_pct = static_cast<int32_t>(s.soc * 100);
+    r.capacity_pct = level_of(s);
     r.backlight = screen_on ? kScreenOnBacklight : 0;
     return r;
 }
@@ -95,7 +100,9 @@ double target_C(const Options &o, time_t start, double t_s, bool screen_on) {
 
 void account(Run &run, const Sample &x, bool rewritten) {
     const PhoneState &s = x.phone;
-    if (std::isnan(run.to_80_s) && s.soc >= 0.80) run.to_80_s = x.t_s;
+    for (int tenth = 0; tenth <= level_of(s) / 10; ++tenth) {
+        if (std::isnan(run.to_level_s[tenth])) run.to_level_s[tenth] = x.t_s;
+    }
     if (std::isnan(run.to_full_s) && s.full) run.to_full_s = x.t_s;
     run.peak_C = std::max(run.peak_C, s.battery_C);
     if (s.battery_C > x.target_C + 1) ++run.above_s;

@@ -40,7 +40,9 @@ struct Sample {
 struct Run {
     const char *name = "";
     std::vector<Sample> samples;
-    double to_80_s = NAN, to_full_s = NAN, peak_C = -INFINITY;
+    // Seconds to each 10 % of level as the capacity node shows it: [8] is 80 %.
+    std::array<double, 11> to_level_s = {NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN};
+    double to_full_s = NAN, peak_C = -INFINITY;
     double above_s = 0;                         // time with the battery over target + 1 °C
     double deviation_sum = 0, deviation_s = 0;  // |battery - target| once the target was reached
     int writes = 0;

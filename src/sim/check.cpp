@@ -54,6 +54,12 @@ const Sample *sample_at(const Run &run, double t_s) {
 
 int check(const Log &log, const Options &base) {
     Span span = longest_charge(log);
+    if (!log.lines[span.first].charging ||
+        static_cast<int>(log.lines[span.last].level_pct) / kMarkStep_pct ==
+            static_cast<int>(log.lines[span.first].level_pct) / kMarkStep_pct) {
+        fprintf(stderr, "velmora-sim: the log's longest charge passes no 10 %% mark of level\n");
+        return 1;
+    }
     // The level is whole percent, rounded down: where it first steps up, the
     // charge is known to the percent.
     for (size_t k = span.first; k < span.last; ++k) {
@@ -98,16 +104,11 @@ int check(const Log &log, const Options &base) {
     print_row("", "log", "twin");
     for (int mark = (static_cast<int>(first.level_pct) / kMarkStep_pct + 1) * kMarkStep_pct;
          mark <= last.level_pct; mark += kMarkStep_pct) {
-        double log_min = NAN, twin_min = NAN;
+        double log_min = NAN;
         for (size_t k = span.first; k <= span.last && std::isnan(log_min); ++k) {
             if (log.lines[k].level_pct >= mark) log_min = (log.lines[k].t - first.t) / 60.0;
         }
-        for (const Sample &x : twin.samples) {
-            if (std::floor(x.phone.soc * 100 + 1e-9) >= mark) {
-                twin_min = x.t_s / 60;
-                break;
-            }
-        }
+        const double twin_min = twin.to_level_s[mark / kMarkStep_pct] / 60;
         const std::string what = "minutes to " + std::to_string(mark) + " %";
         print_row(what.c_str(), fixed(log_min), fixed(twin_min));
         if (!(std::fabs(twin_min - log_min) <= std::max(kTrustShare * log_min, kTrustSlack_min)))

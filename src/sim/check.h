@@ -9,5 +9,5 @@
 // settings, clock, first level and temperatures, screen, and the level it
 // ended at), prints the comparison and a verdict, and keeps the twin's
 // PID_log in base.out. Returns 0 when the twin can be trusted for sweep, 2
-// when not.
+// when not, 1 when the log's charge passes no 10 % mark of level.
 int check(const Log &log, const Options &base);

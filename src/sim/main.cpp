@@ -168,7 +168,7 @@ Command parse(int argc, char **argv) {
 
 void print_summary(const Run &a, const Run &b, double capacity_Ah) {
     print_row("", a.name, b.name);
-    print_row("minutes to 80 %", fixed(a.to_80_s / 60), fixed(b.to_80_s / 60));
+    print_row("minutes to 80 %", fixed(a.to_level_s[8] / 60), fixed(b.to_level_s[8] / 60));
     print_row("minutes to full", fixed(a.to_full_s / 60), fixed(b.to_full_s / 60));
     print_row("peak battery temperature, °C", fixed(a.peak_C), fixed(b.peak_C));
     print_row("minutes above target + 1 °C", fixed(a.above_s / 60), fixed(b.above_s / 60));
