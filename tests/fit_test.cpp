@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "log_line.h"
 #include "phone.h"
 #include "wear.h"
 
@@ -136,6 +137,35 @@ TEST(Fit, ReadsModelFiles) {
             EXPECT_EQ(p.capacity_Ah, PhoneParams{}.capacity_Ah);
             EXPECT_EQ(p.charge_heat_ohm, 0);
         }
+    }
+    fs::remove(path);
+}
+
+// The target tells the screen where the screen off would have given another
+// one at that hour: in the night window (22 to 7) that is 39 °C.
+TEST(Fit, ReadsTheScreenFromTheTarget) {
+    const struct {
+        const char *stamp;
+        int on_mC, target_mC;
+        bool screen_on;
+    } rows[] = {
+        {"2026-06-01 12:00:00", 40000, 40000, true},  {"2026-06-01 12:00:00", 40000, 38000, false},
+        {"2026-06-01 23:00:00", 40000, 40000, true},  {"2026-06-01 23:00:00", 40000, 39000, false},
+        {"2026-06-01 23:00:00", 39000, 39000, false}, {"2026-06-01 12:00:00", 38000, 38000, false},
+    };
+    const fs::path path =
+        fs::temp_directory_path() / ("velmora-screen-" + std::to_string(getpid()));
+    for (const auto &row : rows) {
+        char line[512];
+        snprintf(line, sizeof line, kLogLineFormat, row.stamp, 22, 7, row.on_mC, 38000, "Charging",
+                 27, row.target_mC, 380, 38000, 38000, 25, 1500, 1500, 50, 0, 0, "a", "b", "c",
+                 "d");
+        put(path, line);
+        Log log;
+        std::string error;
+        ASSERT_TRUE(read_log(path, &log, &error)) << error;
+        ASSERT_EQ(log.lines.size(), 1u) << line;
+        EXPECT_EQ(log.lines[0].screen_on, row.screen_on) << line;
     }
     fs::remove(path);
 }
