@@ -54,12 +54,6 @@ const Sample *sample_at(const Run &run, double t_s) {
 
 int check(const Log &log, const Options &base) {
     Span span = longest_charge(log);
-    if (!log.lines[span.first].charging ||
-        static_cast<int>(log.lines[span.last].level_pct) / kMarkStep_pct ==
-            static_cast<int>(log.lines[span.first].level_pct) / kMarkStep_pct) {
-        fprintf(stderr, "velmora-sim: the log's longest charge passes no 10 %% mark of level\n");
-        return 1;
-    }
     // The level is whole percent, rounded down: where it first steps up, the
     // charge is known to the percent.
     for (size_t k = span.first; k < span.last; ++k) {
@@ -69,6 +63,11 @@ int check(const Log &log, const Options &base) {
         }
     }
     const LogLine &first = log.lines[span.first], &last = log.lines[span.last];
+    if (!first.charging || static_cast<int>(last.level_pct) / kMarkStep_pct ==
+                               static_cast<int>(first.level_pct) / kMarkStep_pct) {
+        fprintf(stderr, "velmora-sim: the log's longest charge passes no 10 %% mark of level\n");
+        return 1;
+    }
     const double log_s = static_cast<double>(last.t - first.t);
     Options o = base;
     o.start = clock_at(first.t, 0);
