@@ -35,7 +35,7 @@ bool parse_line(const std::string &line, LogLine *x) {
     x->level_pct = f.level_pct;
     x->limit_A = f.limit_mA / 1000.0;
     x->power = f.power, x->night = f.night, x->morning = f.morning;
-    x->on_temp_mC = f.on_temp_mC, x->off_temp_mC = f.off_temp_mC, x->target_mC = f.target_mC;
+    x->on_temp_mC = f.on_temp_mC, x->off_temp_mC = f.off_temp_mC;
     return true;
 }
 

@@ -19,8 +19,8 @@ struct LogLine {
     double current_A;  // into the cell, negative while the phone runs from it
     double level_pct;
     double limit_A;  // the last charging cycle's limit, read back from the node
-    // The settings and the cycle's target, m°C: what velmora charged under.
-    int32_t power, night, morning, on_temp_mC, off_temp_mC, target_mC;
+    // The settings velmora charged under (targets in m°C).
+    int32_t power, night, morning, on_temp_mC, off_temp_mC;
 };
 
 struct Log {
