@@ -121,6 +121,15 @@ bool done(const Options &o, const PhoneState &s, double t) {
     return s.full || (o.stop_soc_pct < 100 && s.soc * 100 >= o.stop_soc_pct) || t >= o.minutes * 60;
 }
 
+// text padded with spaces to width characters (not bytes: "°" takes two
+// bytes but one column), on the right when left.
+std::string padded(const std::string &text, int width, bool left) {
+    int columns = 0;
+    for (char c : text) columns += (c & 0xC0) != 0x80;
+    const std::string pad(std::max(0, width - columns), ' ');
+    return left ? text + pad : pad + text;
+}
+
 }  // namespace
 
 [[noreturn]] void die(const std::string &what) {
@@ -147,14 +156,6 @@ bool screen_on_at(const Options &o, double t_s) {
     return std::any_of(
         o.screen_on_s.begin(), o.screen_on_s.end(),
         [t_s](const std::array<double, 2> &span) { return span[0] <= t_s && t_s < span[1]; });
-}
-
-std::string padded(const std::string &text, int width, bool left) {
-    // By characters, not bytes: "°" takes two bytes but one column.
-    int columns = 0;
-    for (char c : text) columns += (c & 0xC0) != 0x80;
-    const std::string pad(std::max(0, width - columns), ' ');
-    return left ? text + pad : pad + text;
 }
 
 void print_row(const char *what, const std::string &x, const std::string &y) {

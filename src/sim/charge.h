@@ -61,9 +61,6 @@ std::string fixed(double v);
 // Whether the screen is on t_s seconds into o's charge.
 bool screen_on_at(const Options &o, double t_s);
 
-// text padded with spaces to width characters, on the right when left.
-std::string padded(const std::string &text, int width, bool left);
-
 // One row of a two-column table: what, then x and y, each padded.
 void print_row(const char *what, const std::string &x, const std::string &y);
 
