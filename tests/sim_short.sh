@@ -20,6 +20,11 @@ VELMORA_SIM=$sim "$tools/plot-log" "$out/PID_log" "$out/log.png"
 peak=$(awk '/^peak battery temperature/ { print $(NF-1) }' "$out/summary")
 awk -v peak="$peak" '$1 == "38.0" { d = $4 - peak; exit !(d < 0.5 && d > -0.5) }' "$out/sweep.txt"
 [ -s "$out/sweep/sweep.png" ]
+# check does not trust a twin of another phone.
+status=0
+"$sim" check "$out/PID_log" --model "$tools/../docs/other-phone.json" --out "$out/check" \
+  >"$out/check.txt" 2>/dev/null || status=$?
+[ "$status" -eq 2 ] && grep -q "^verdict: do not trust" "$out/check.txt"
 # A fit needs half an hour of charging and a log of velmora's.
 for log in "$out/PID_log" "$out/summary"; do
   if "$sim" fit "$log" 2>"$out/error"; then exit 1; fi

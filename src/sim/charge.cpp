@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -30,16 +31,27 @@ constexpr int kScreenOnBacklight = 120;  // any brightness but 0 means screen on
 constexpr double kBehindWarning_s = 5;   // half a cycle: velmora then reads a stale phone
 constexpr auto kFirstWriteWait = std::chrono::seconds(5);  // a full phone gets no write
 
+// The level the capacity node shows, whole percent rounded down.
+int32_t level_of(const PhoneState &s) {
+    return static_cast<int32_t>(s.soc * 100);
+}
+
 // What the phone's nodes read now, in the kernel's units.
-PhoneReadings readings_of(const PhoneState &s, bool screen_on) {
+PhoneReadings readings_of(const PhoneParams &p, const PhoneState &s, bool screen_on) {
     PhoneReadings r;
     r.status = s.full ? "Full" : "Charging";
     r.battery_dC = static_cast<int32_t>(std::lround(s.battery_C * 10));
-    r.board_mC = static_cast<int32_t>(std::lround(s.board_C * 1000));
+    r.board_mC = p.board_sensor ? static_cast<int32_t>(std::lround(s.board_C * 1000)) : 0;
     r.current_uA = static_cast<int32_t>(std::lround(-s.current_A * 1e6));  // charging: negative
-    r.capacity_pct = static_cast<int32_t>(s.soc * 100);
+    r.capacity_pct = level_of(s);
     r.backlight = screen_on ? kScreenOnBacklight : 0;
     return r;
+}
+
+PhoneState start_of(const Options &o) {
+    const double battery = std::isnan(o.start_battery_C) ? o.phone.ambient_C : o.start_battery_C;
+    return {battery, std::isnan(o.start_board_C) ? battery : o.start_board_C,
+            o.start_soc_pct / 100};
 }
 
 std::string settings_of(const Options &o) {
@@ -88,7 +100,9 @@ double target_C(const Options &o, time_t start, double t_s, bool screen_on) {
 
 void account(Run &run, const Sample &x, bool rewritten) {
     const PhoneState &s = x.phone;
-    if (std::isnan(run.to_80_s) && s.soc >= 0.80) run.to_80_s = x.t_s;
+    for (int tenth = 0; tenth <= level_of(s) / 10; ++tenth) {
+        if (std::isnan(run.to_level_s[tenth])) run.to_level_s[tenth] = x.t_s;
+    }
     if (std::isnan(run.to_full_s) && s.full) run.to_full_s = x.t_s;
     run.peak_C = std::max(run.peak_C, s.battery_C);
     if (s.battery_C > x.target_C + 1) ++run.above_s;
@@ -97,6 +111,7 @@ void account(Run &run, const Sample &x, bool rewritten) {
         ++run.deviation_s;
     }
     if (rewritten) ++run.writes;
+    add_wear(run.wear, s, 1);
     if (std::fmod(x.t_s, kSampleEvery_s) == 0) run.samples.push_back(x);
 }
 
@@ -104,6 +119,15 @@ void account(Run &run, const Sample &x, bool rewritten) {
 bool done(const Options &o, const PhoneState &s, double t) {
     // At 100 % the charger itself stops, and the charge is counted as full.
     return s.full || (o.stop_soc_pct < 100 && s.soc * 100 >= o.stop_soc_pct) || t >= o.minutes * 60;
+}
+
+// text padded with spaces to width characters (not bytes: "°" takes two
+// bytes but one column), on the right when left.
+std::string padded(const std::string &text, int width, bool left) {
+    int columns = 0;
+    for (char c : text) columns += (c & 0xC0) != 0x80;
+    const std::string pad(std::max(0, width - columns), ' ');
+    return left ? text + pad : pad + text;
 }
 
 }  // namespace
@@ -128,9 +152,25 @@ std::string fixed(double v) {
     return std::isnan(v) ? "-" : text;
 }
 
+bool screen_on_at(const Options &o, double t_s) {
+    return std::any_of(
+        o.screen_on_s.begin(), o.screen_on_s.end(),
+        [t_s](const std::array<double, 2> &span) { return span[0] <= t_s && t_s < span[1]; });
+}
+
+void print_row(const char *what, const std::string &x, const std::string &y) {
+    printf("%s %s %s\n", padded(what, 42, true).c_str(), padded(x, 12, false).c_str(),
+           padded(y, 12, false).c_str());
+}
+
+std::string wear_text(double permille, double coolest_permille) {
+    char text[48];
+    snprintf(text, sizeof text, "%.3f‰ ×%.2f", permille, permille / coolest_permille);
+    return text;
+}
+
 void lay_out_phone(const Options &o, const std::string &root, NodeTexts *shown) {
-    const PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
-    PhoneReadings readings = readings_of(s, o.screen_on_min > 0);
+    PhoneReadings readings = readings_of(o.phone, start_of(o), screen_on_at(o, 0));
     readings.status = o.status;
     const auto limit_uA = static_cast<int32_t>(std::lround(o.phone.charger_max_A * 1e6));
     if (!lay_out_tree(root, readings, limit_uA, settings_of(o), shown))
@@ -138,10 +178,11 @@ void lay_out_phone(const Options &o, const std::string &root, NodeTexts *shown) 
 }
 
 Run charge_unregulated(const Options &o, time_t start) {
-    Run run{"unregulated", {}};
-    PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
+    Run run;
+    run.name = "unregulated";
+    PhoneState s = start_of(o);
     for (double t = 0; !done(o, s, t); ++t) {
-        const bool screen_on = t < o.screen_on_min * 60;
+        const bool screen_on = screen_on_at(o, t);
         step(o.phone, s, o.phone.charger_max_A, screen_on, 1);
         account(run, {t + 1, s, o.phone.charger_max_A, target_C(o, start, t + 1, screen_on)},
                 false);
@@ -150,10 +191,14 @@ Run charge_unregulated(const Options &o, time_t start) {
 }
 
 Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
-    Run run{"regulated", {}};
-    PhoneState s{o.phone.ambient_C, o.phone.ambient_C, o.start_soc_pct / 100};
-    char name[] = "/tmp/velmora-sim-XXXXXX";
-    if (mkdtemp(name) == nullptr) die("cannot make a temporary directory");
+    Run run;
+    run.name = "regulated";
+    PhoneState s = start_of(o);
+    // In memory where there is a tmpfs, as sysfs is: a node is replaced about
+    // every simulated second, and a disk's journal makes that most of a charge's cost.
+    char in_memory[] = "/dev/shm/velmora-sim-XXXXXX", on_disk[] = "/tmp/velmora-sim-XXXXXX";
+    const char *name = mkdtemp(in_memory) != nullptr ? in_memory : mkdtemp(on_disk);
+    if (name == nullptr) die("cannot make a temporary directory");
     const std::string root = name;
     *root_out = root;
     NodeTexts shown;
@@ -185,15 +230,16 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
         behind_sum_s +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - due).count() * o.speed;
         int status;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+        if (std::fmod(t, kSampleEvery_s) == 0 && waitpid(pid, &status, WNOHANG) == pid) {
             fprintf(stderr, "velmora-sim: velmora ended early; see %s/velmora.stderr\n",
                     o.out.c_str());
             exit(1);
         }
-        const bool screen_on = t < o.screen_on_min * 60;
+        const bool screen_on = screen_on_at(o, t);
         limit_A = read_limit_A(root, &last_write, &rewritten, limit_A);
         step(o.phone, s, limit_A, screen_on, 1);
-        if (!publish(root, readings_of(s, screen_on), &shown)) die("cannot write in " + root);
+        if (!publish(root, readings_of(o.phone, s, screen_on), &shown))
+            die("cannot write in " + root);
         account(run, {t + 1, s, limit_A, target_C(o, start, t + 1, screen_on)}, rewritten);
     }
     end_velmora(pid);
@@ -204,4 +250,11 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
                 behind_sum_s / t);
     }
     return run;
+}
+
+void keep_log(const std::string &root, const std::string &out) {
+    const fs::path log = fs::path(root) / kLogFile;
+    std::error_code ignored;
+    if (fs::exists(log)) fs::copy_file(log, out + "/PID_log", fs::copy_options::overwrite_existing);
+    fs::remove_all(root, ignored);
 }

@@ -3,6 +3,7 @@
 // charger's maximum.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <ctime>
 #include <string>
@@ -10,14 +11,16 @@
 
 #include "model.h"
 #include "phone_tree.h"
+#include "wear.h"
 
 constexpr double kMaxCharge_s = 6 * 3600;  // a charge that is not full by then is cut off
 
 struct Options {
     PhoneParams phone;
     double start_soc_pct = 15;
-    std::string start = "2026-06-01 21:30:00";  // UTC on the faked clock
-    double screen_on_min = 20;
+    std::string start = "2026-06-01 21:30:00";                        // UTC on the faked clock
+    double start_battery_C = NAN, start_board_C = NAN;                // NaN: at the ambient
+    std::vector<std::array<double, 2>> screen_on_s = {{0, 20 * 60}};  // [from, to) with it on
     double speed = 300;
     double minutes = kMaxCharge_s / 60;  // stop here if not full before
     double stop_soc_pct = 100;
@@ -35,12 +38,15 @@ struct Sample {
 };
 
 struct Run {
-    const char *name;
+    const char *name = "";
     std::vector<Sample> samples;
-    double to_80_s = NAN, to_full_s = NAN, peak_C = -INFINITY;
+    // Seconds to each 10 % of level as the capacity node shows it: [8] is 80 %.
+    std::array<double, 11> to_level_s = {NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN};
+    double to_full_s = NAN, peak_C = -INFINITY;
     double above_s = 0;                         // time with the battery over target + 1 °C
     double deviation_sum = 0, deviation_s = 0;  // |battery - target| once the target was reached
     int writes = 0;
+    WearStress wear;
 };
 
 // Reports what failed with errno's text and ends the program with status 1.
@@ -51,6 +57,15 @@ std::string clock_at(time_t start, double t_s);
 
 // v with one decimal, or "-" when NaN (a mark the charge never reached).
 std::string fixed(double v);
+
+// Whether the screen is on t_s seconds into o's charge.
+bool screen_on_at(const Options &o, double t_s);
+
+// One row of a two-column table: what, then x and y, each padded.
+void print_row(const char *what, const std::string &x, const std::string &y);
+
+// The wear column: ‰ of capacity, and times that of the coolest charge.
+std::string wear_text(double permille, double coolest_permille);
 
 // Lays out the phone at the start of o's charge in root: its nodes, the
 // charge node at the charger's maximum, and 配置 with o's settings.
@@ -63,3 +78,6 @@ Run charge_unregulated(const Options &o, time_t start);
 // *root_out for the caller to take the log from and remove. velmora's
 // standard error goes to o.out/velmora.stderr.
 Run charge_regulated(const Options &o, time_t start, std::string *root_out);
+
+// Keeps velmora's PID_log of a regulated charge in out and removes its tree.
+void keep_log(const std::string &root, const std::string &out);

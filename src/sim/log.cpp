@@ -1,5 +1,6 @@
 // A PID_log pulled from a phone, read by the log's one reader into what the
-// model needs: time, charging or not, screen, temperatures, current, level.
+// model needs: time, charging or not, screen, temperatures, current, level,
+// limit, and the settings.
 #include "log.h"
 
 #include <algorithm>
@@ -8,22 +9,33 @@
 #include <fstream>
 
 #include "log_line.h"
+#include "settings.h"
 
 namespace {
 
-constexpr double kCycleCap_s = 60;  // a longer gap between charging lines is no charging
+constexpr int64_t kSecondsPerDay = 86400, kSecondsPerHour = 3600;
 
 bool parse_line(const std::string &line, LogLine *x) {
     LogFields f;
     if (!parse_log_line(line, &f)) return false;
     x->t = f.t;
     x->charging = f.status == "Charging";
-    // The target tells the screen: on when it is the screen-on one, and the two differ.
-    x->screen_on = f.target_mC == f.on_temp_mC && f.on_temp_mC != f.off_temp_mC;
+    // The target tells the screen: on when it is the screen-on one and the
+    // screen off would have given another at that hour, by velmora's own rule.
+    ControllerState settings;
+    settings.night = f.night, settings.morning = f.morning;
+    settings.on_temp = f.on_temp_mC, settings.off_temp = f.off_temp_mC;
+    const auto hour = static_cast<int32_t>((f.t % kSecondsPerDay + kSecondsPerDay) %
+                                           kSecondsPerDay / kSecondsPerHour);
+    x->screen_on = f.target_mC == f.on_temp_mC &&
+                   target_mC(target_of(0, hour, settings), settings) != f.target_mC;
     x->battery_C = f.battery_dC / 10.0;
     x->board_C = f.board_mC / 1000.0;
     x->current_A = f.current_mA / 1000.0;
     x->level_pct = f.level_pct;
+    x->limit_A = f.limit_mA / 1000.0;
+    x->power = f.power, x->night = f.night, x->morning = f.morning;
+    x->on_temp_mC = f.on_temp_mC, x->off_temp_mC = f.off_temp_mC;
     return true;
 }
 

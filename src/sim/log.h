@@ -1,9 +1,14 @@
-// Reads velmora's PID_log, as pulled from a phone, into what the model needs.
+// Reads velmora's PID_log, as pulled from a phone, into what the model needs
+// and the settings it charged under.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
+
+// A longer gap between charging lines is no charging.
+constexpr double kCycleCap_s = 60;
 
 struct LogLine {
     time_t t;  // the cycle's start, local time read as if UTC
@@ -13,6 +18,9 @@ struct LogLine {
     double board_C;
     double current_A;  // into the cell, negative while the phone runs from it
     double level_pct;
+    double limit_A;  // the last charging cycle's limit, read back from the node
+    // The settings velmora charged under (targets in m°C).
+    int32_t power, night, morning, on_temp_mC, off_temp_mC;
 };
 
 struct Log {

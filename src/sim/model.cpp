@@ -66,7 +66,7 @@ void step(const PhoneParams &p, PhoneState &s, double limit_A, bool screen_on, d
 void heat(const PhoneParams &p, PhoneState &s, double current, bool screen_on, double dt_s) {
     const double r = cell_ohm(p, s.battery_C, s.soc);
     const double terminal_V = open_circuit_V(s.soc) + current * r;
-    const double battery_W = current * current * r;
+    const double battery_W = current * current * (r + (current > 0 ? p.charge_heat_ohm : 0));
     // The charger loses its share only while it charges; the system's load is
     // the board's either way.
     const double board_W = (current > 0 ? terminal_V * current * (1 / p.efficiency - 1) : 0) +

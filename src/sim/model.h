@@ -1,7 +1,8 @@
 // A phone on a charger, as two lumped thermal nodes (battery and board) and a
 // 5000 mAh cell behind a charger that honours the charge-current limit. The
 // defaults are a measured phone's: about 1.1 K/min of early heating at 2.6 A,
-// 8.3 K per watt at steady state and a 15-minute cool-down.
+// 8.3 K per watt at steady state and a 15-minute cool-down; a model file
+// written before the charge's own heat was fitted loads with them.
 #pragma once
 
 struct PhoneParams {
@@ -20,6 +21,11 @@ struct PhoneParams {
     double idle_load_W = 0.3;       // the system with the screen off
     double screen_load_W = 1.5;     // added while the screen is on
     double full_cutoff_A = 0.25;    // end of charge in the voltage-limited phase
+    // Heat that charging puts into the battery's node besides the cell's own
+    // I²R (the charge path, connector and charger beside the cell), as ohms of
+    // I²R: the cell's resistance stays the one that shapes the taper.
+    double charge_heat_ohm = 0;
+    bool board_sensor = true;  // the phone reports a board temperature to velmora
 };
 
 struct PhoneState {

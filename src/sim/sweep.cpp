@@ -13,10 +13,13 @@
 #include <filesystem>
 #include <thread>
 
+#include "files.h"
+
 namespace {
 
 // Time to 80 % against peak, each point labelled with its settings, the
-// chosen one ringed and the peak the user allows drawn across.
+// chosen one ringed and the peak the user allows drawn across; the legend
+// below the axes, clear of the points.
 constexpr const char *kPlot = R"(
 set terminal pngcairo size 900,650 font ",10"
 set output dir."/sweep.png"
@@ -25,13 +28,13 @@ set title "each point: one charge under velmora, labelled screen-off target / po
 set xlabel "minutes to 80 %"
 set ylabel "peak battery temperature, °C"
 set grid
-set key top center
+set key below
 set offsets graph 0.08, graph 0.08, graph 0.08, graph 0.08
 if (max_peak == max_peak) {
   set arrow from graph 0, first max_peak to graph 1, first max_peak nohead dt 2 lc rgb "red"
 }
 csv = dir."/sweep.csv"
-plot csv skip 1 using 3:4 with points pt 7 ps 1.5 lc rgb "#1f77b4" title "setting", \
+plot csv skip 1 using 3:4 with points pt 7 ps 1.5 lc rgb "#1f77b4" notitle, \
      csv skip 1 using 3:4:(sprintf("%g °C / %d", $1, $2)) with labels left offset 1.2,0 notitle, \
      csv skip 1 using 3:($6 == 1 ? $4 : NaN) with points pt 6 ps 3.5 lw 2 lc rgb "red" \
        title (max_peak == max_peak ? sprintf("fastest under %g °C", max_peak) : "")
@@ -72,32 +75,40 @@ int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C) {
     int best = -1;
     for (size_t i = 0; i < points.size(); ++i) {
         const Run &r = points[i].run;
-        if (std::isnan(r.to_80_s) || !(r.peak_C <= max_peak_C)) continue;  // no --max-peak: none
-        if (best < 0 || r.to_80_s < points[best].run.to_80_s) best = static_cast<int>(i);
+        if (std::isnan(r.to_level_s[8]) || !(r.peak_C <= max_peak_C))
+            continue;  // no --max-peak: none
+        if (best < 0 || r.to_level_s[8] < points[best].run.to_level_s[8])
+            best = static_cast<int>(i);
     }
     return best;
 }
 
 void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_peak_C,
-                  const std::string &dir) {
+                  double capacity_Ah, const std::string &dir) {
     const std::string csv_path = dir + "/sweep.csv";
-    FILE *csv = fopen(csv_path.c_str(), "w");
-    if (csv == nullptr) die("cannot write " + csv_path);
-    fprintf(csv, "off_temp_C,power,to_80_min,peak_C,above_min,chosen\n");
+    std::string csv = "off_temp_C,power,to_80_min,peak_C,above_min,chosen,wear_permille\n";
+    const auto coolest = std::min_element(
+        points.begin(), points.end(),
+        [](const SweepPoint &a, const SweepPoint &b) { return a.run.peak_C < b.run.peak_C; });
+    const double coolest_wear = wear_permille(coolest->run.wear, capacity_Ah);
     printf(
         "screen-off target °C  power  minutes to 80 %%  peak battery °C  minutes above target + 1 "
-        "°C\n");
+        "°C  wear\n");
     for (size_t i = 0; i < points.size(); ++i) {
         const SweepPoint &x = points[i];
         const Run &r = x.run;
         const bool mark = static_cast<int>(i) == chosen;
-        printf("%20.1f %6d %16s %16.1f %28.1f%s\n", x.off_temp_mC / 1000.0, x.power,
-               fixed(r.to_80_s / 60).c_str(), r.peak_C, r.above_s / 60, mark ? "  <" : "");
-        fprintf(csv, "%g,%d,%s,%.2f,%.2f,%d\n", x.off_temp_mC / 1000.0, x.power,
-                std::isnan(r.to_80_s) ? "NaN" : fixed(r.to_80_s / 60).c_str(), r.peak_C,
-                r.above_s / 60, mark);
+        const double wear = wear_permille(r.wear, capacity_Ah);
+        printf("%20.1f %6d %16s %16.1f %28.1f  %s%s\n", x.off_temp_mC / 1000.0, x.power,
+               fixed(r.to_level_s[8] / 60).c_str(), r.peak_C, r.above_s / 60,
+               wear_text(wear, coolest_wear).c_str(), mark ? "  <" : "");
+        char row[160];
+        snprintf(row, sizeof row, "%g,%d,%s,%.2f,%.2f,%d,%.4f\n", x.off_temp_mC / 1000.0, x.power,
+                 std::isnan(r.to_level_s[8]) ? "NaN" : fixed(r.to_level_s[8] / 60).c_str(),
+                 r.peak_C, r.above_s / 60, mark, wear);
+        csv += row;
     }
-    fclose(csv);
+    if (!write_atomically(csv_path.c_str(), csv, false)) die("cannot write " + csv_path);
     if (std::isnan(max_peak_C)) {
         printf("(--max-peak C marks the fastest setting that stays under a peak)\n");
     } else if (chosen < 0) {
@@ -105,10 +116,10 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
     } else {
         const SweepPoint &x = points[chosen];
         printf("< the fastest under %.1f °C: 息屏温度=%d, 功率=%d, %.1f minutes to 80 %%\n",
-               max_peak_C, x.off_temp_mC, x.power, x.run.to_80_s / 60);
+               max_peak_C, x.off_temp_mC, x.power, x.run.to_level_s[8] / 60);
     }
     if (std::none_of(points.begin(), points.end(),
-                     [](const SweepPoint &x) { return !std::isnan(x.run.to_80_s); })) {
+                     [](const SweepPoint &x) { return !std::isnan(x.run.to_level_s[8]); })) {
         printf("no setting reached 80 %%: nothing to plot\n");
         return;
     }

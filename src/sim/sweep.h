@@ -23,7 +23,7 @@ std::vector<SweepPoint> sweep(const Options &base, time_t start,
 // max_peak_C, or -1 (always when max_peak_C is NaN: no --max-peak).
 int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C);
 
-// Prints the table, marking the chosen point, and writes sweep.csv and,
-// with gnuplot, sweep.png into dir.
+// Prints the table, marking the chosen point, with each charge's wear on a
+// cell of capacity_Ah, and writes sweep.csv and, with gnuplot, sweep.png into dir.
 void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_peak_C,
-                  const std::string &dir);
+                  double capacity_Ah, const std::string &dir);
