@@ -13,24 +13,6 @@ namespace {
 
 using Ctl = InTree;
 
-// Runs the real velmoractl in the tree: its status, stdout and stderr.
-CtlOutput run_ctl(std::vector<std::string> args) {
-    args.insert(args.begin(), VELMORA_CTL);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char *> argv;
-        for (std::string &arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        dup2(open("out", O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return CtlOutput{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp("out"), slurp("err")};
-}
-
 TEST_F(Ctl, SaveAndBadInputTable) {
     const std::string kept = slurp(kSettingsFile);
     const std::string notes = "\n# \xff\xfe not UTF-8\r\n";
