@@ -75,7 +75,7 @@ std::vector<pid_t> in_phone(const fs::path &root, bool velmora_only) {
 // Two start.sh at once in the manager's BusyBox in a chroot of a phone tree
 // (the module's scripts from the zip, the host's velmora and velmoractl),
 // then every velmora killed until nothing of the module runs.
-Faults starts_at_once(int rounds) {
+Faults starts_at_once_on_a_phone(int rounds) {
     Faults faults;
     char name[] = "/tmp/velmora-stress-XXXXXX";
     EXPECT_NE(mkdtemp(name), nullptr);
@@ -113,6 +113,22 @@ Faults starts_at_once(int rounds) {
     }
     fs::remove_all(root);
     return faults;
+}
+
+// That on several phones at once, which also run their velmoras side by side.
+Faults starts_at_once(int rounds) {
+    constexpr int kPhones = 4;
+    Faults each[kPhones], all;
+    std::vector<std::thread> phones;
+    for (Faults &faults : each) {
+        phones.emplace_back(
+            [&faults, rounds] { faults = starts_at_once_on_a_phone(rounds / kPhones); });
+    }
+    for (std::thread &phone : phones) phone.join();
+    for (const Faults &faults : each) {
+        for (const auto &[what, count] : faults) all[what] += count;
+    }
+    return all;
 }
 
 // A first keep of each boot that cannot write its record, velmora started

@@ -1,5 +1,6 @@
 // velmoractl check FILE and velmoractl settings: velmora's verdict on a
-// settings file, and 配置's eight values for the settings page.
+// settings file, and 配置's eight values for the settings page with the
+// version token a save may name.
 #include "base64.h"
 #include "commands.h"
 #include "nodes.h"
@@ -18,6 +19,7 @@ CtlOutput ctl_settings() {
     for (int i = 0; i < kSettingsCount; ++i) {
         output.out += std::string(kSettingsNames[i]) + "=" + setting_text(read, i) + "\n";
     }
-    output.out += "notes_base64=" + base64_encode(read.notes) + "\n" + verdict_lines(read.verdict);
+    output.out += "notes_base64=" + base64_encode(read.notes) + "\ntoken=" + read.token + "\n" +
+                  verdict_lines(read.verdict);
     return output;
 }
