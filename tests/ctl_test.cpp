@@ -74,7 +74,7 @@ TEST_F(Ctl, SaveAndBadInputTable) {
          good,
          "data/adb/modules_update/velmora/配置",
          false,
-         "velmoractl: saved, but not to the pending update"},
+         "velmoractl: not saved to the pending update"},
         {"saved, to the pending update too",
          {"save", base64_encode(good)},
          0,
@@ -118,8 +118,9 @@ TEST_F(Ctl, SaveAndBadInputTable) {
     std::string settings;
     const CtlOutput shown = run_ctl({"--base64", "settings"});
     ASSERT_TRUE(base64_decode(shown.out.substr(0, shown.out.size() - 1), &settings));
-    EXPECT_NE(settings.find("model=m\nnotes_base64=" + base64_encode("\n" + notes) +
-                            "\ntoken=" + settings_token(good) + "\nsettings=ok\n"),
+    EXPECT_NE(settings.find("model=m\nversion_base64=djk=\nmodel_base64=bQ==\nnotes_base64=" +
+                            base64_encode("\n" + notes) + "\ntoken=" + settings_token(good) +
+                            "\nsettings=ok\n"),
               std::string::npos)
         << settings;
 }

@@ -102,6 +102,32 @@ test('saves byte-exact what velmora reads; refuses or stores literally what is h
   assert.ok(!fs.existsSync(path.join(phone.root, 'pwned')));
 });
 
+test('keeps a GBK model through the switch and a save; a double click saves once; a stale save reloads', {skip},
+    async () => {
+  const gbk = (dlog, power) => Buffer.concat([Buffer.from(`日志开关=${dlog}\n功率=${power}\n晚上=22\n早上=7\n` +
+    '亮屏温度=40000\n息屏温度=38000\n版本=v1\n机型='), Buffer.from([0xd0, 0xa1, 0xc3, 0xd7, 0x0a])]);  // 小米
+  fs.writeFileSync(file('配置'), gbk(0, 27));
+  const saves = [];
+  const view = await openPage(browser, `${phone.module}/webroot`, (cmd) => (/ save /.test(cmd) && saves.push(cmd), phone.exec(cmd)));
+  await loaded(view);
+  const result = (id, pattern) => view.waitForFunction(([id, source]) =>
+    new RegExp(source).test(document.getElementById(id).textContent), [id, pattern.source]);
+  await view.dblclick('#log-switch');
+  await result('log-summary', /^Log on/);
+  assert.equal(saves.length, 1);
+  assert.deepEqual(settings(), gbk(1, 27));
+  await view.click('#save');
+  await result('save-result', /^Saved/);
+  assert.deepEqual(settings(), gbk(1, 27));
+  fs.writeFileSync(file('配置'), gbk(1, 20));  // a hand edit since the page read it
+  await view.fill('[name=power]', '30');
+  await view.click('#save');
+  await result('save-result', /^Not saved: the settings file was changed elsewhere/);
+  assert.deepEqual(settings(), gbk(1, 20));
+  assert.equal(await view.inputValue('[name=power]'), '20');
+  await view.close();
+});
+
 test('in English and Chinese: a damaged file, "not running", a refusal; contrast, targets, 360 px in light and dark',
     {skip}, async () => {
   const keys = await page.evaluate(() => [TEXTS_EN, TEXTS_ZH].map((texts) => Object.entries(texts)

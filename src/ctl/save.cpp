@@ -68,13 +68,13 @@ CtlOutput replace_settings(const std::string &bytes, const std::string &temp,
                                      : "cannot replace " + path + ": " + why);
     }
     CtlOutput output{0, "saved\n", ""};
-    if (!committed) output.err = "velmoractl: saved, but not synced to disk: " + why + "\n";
+    if (!committed) output.err = "velmoractl: not synced to disk: " + why + "\n";
     // The update replaces the module, 配置 with it, at the next boot.
     if (stat(kUpdateDir, &st) == 0 && S_ISDIR(st.st_mode) &&
         !write_atomically(kUpdateSettingsFile, bytes)) {
         output.err += std::string(
-                          "velmoractl: saved, but not to the pending update, whose older "
-                          "copy replaces it at the next boot: cannot write ") +
+                          "velmoractl: not saved to the pending update, whose older copy "
+                          "replaces 配置 at the next boot: cannot write ") +
                       kUpdateSettingsFile + ": " + strerror(errno) + "\n";
     }
     return output;
