@@ -3,9 +3,7 @@
 // up 100 times by libfaketime, so a 10-second pause takes 0.1 s.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -22,7 +20,6 @@
 #include "files.h"
 #include "launch.h"
 #include "nodes.h"
-#include "output.h"
 #include "phone_tree.h"
 #include "state.h"
 
@@ -95,36 +92,6 @@ inline std::string local_time(const std::string &tz, time_t instant) {
     unsetenv("TZ");
     tzset();
     return text;
-}
-
-// A program started with its output and errors in the files name.out and
-// name.err of the working directory, so that several run at once.
-inline pid_t start_program(std::vector<std::string> argv, const std::string &name) {
-    posix_spawn_file_actions_t streams;
-    posix_spawn_file_actions_init(&streams);
-    posix_spawn_file_actions_addopen(&streams, 1, (name + ".out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&streams, 2, (name + ".err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char *> args;
-    for (std::string &arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, args[0], &streams, nullptr, args.data(), environ), 0) << args[0];
-    posix_spawn_file_actions_destroy(&streams);
-    return pid;
-}
-// Waits for it: its exit status (-1 when killed), output and errors.
-inline CtlOutput finish(pid_t pid, const std::string &name) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return CtlOutput{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(name + ".out"),
-                     slurp(name + ".err")};
-}
-// The real velmoractl in the working directory.
-inline CtlOutput run_ctl(std::vector<std::string> args) {
-    args.insert(args.begin(), VELMORA_CTL);
-    return finish(start_program(args, "ctl"), "ctl");
 }
 
 // Polls for up to 20 s: generous for a loaded machine; a pass takes far less.
