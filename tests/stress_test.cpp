@@ -108,7 +108,7 @@ Faults starts_at_once(int rounds) {
 }
 
 // Each round a new boot whose first keep cannot write its record, velmora
-// (x100: its first write at once) and a second keep 0 to 10 ms later, then
+// (x100: its first write at once) and a second keep 0 to 20 ms later, then
 // velmora killed and restore: never to anything but the kernel's own node.
 Faults keep_after_failed_keep(const fs::path &root, int rounds) {
     Faults faults;
@@ -120,7 +120,7 @@ Faults keep_after_failed_keep(const fs::path &root, int rounds) {
         EXPECT_NE(ctl_charger_keep().status, 0);
         fs::remove(kChargerKeptFile);
         const pid_t velmora = velmora_at(root, 100);
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 10000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         (void)ctl_charger_keep();
         end_velmora(velmora);
         faults["restore put back velmora's limit"] +=
