@@ -33,10 +33,10 @@ Faults saves_at_once(const fs::path &root, int rounds, bool refused) {
     std::thread reader([&] {
         while (!done) torn += read_settings_file(kSettingsFile).verdict.text != "ok";
     });
-    const auto save =
-        [](const std::string &bytes) {  // as velmoractl save does, in a thread of its own
-            return std::async(std::launch::async, ctl_save, base64_encode(bytes), nullptr);
-        };
+    // As velmoractl save does it, each in a thread of its own.
+    const auto save = [](const std::string &bytes) {
+        return std::async(std::launch::async, ctl_save, base64_encode(bytes), nullptr);
+    };
     const auto saved = [](const CtlOutput &got) { return got.status == 0 && got.out == "saved\n"; };
     for (int i = 0; i < rounds; ++i) {
         const std::string a = settings(1, 27, 22, 7, 40000, 38000, std::to_string(i), "a"),
