@@ -7,6 +7,7 @@
 
 #include "base64.h"
 #include "commands.h"
+#include "files.h"
 #include "fuzz_tree.h"
 #include "main.h"
 #include "nodes.h"
@@ -21,10 +22,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string input(reinterpret_cast<const char *>(data), size);
-    std::string bytes;
-    (void)stage_settings(input, &bytes);
+    std::string bytes, temp;
+    if (stage_settings(input, &bytes, &temp).status == 0) drop_temp(temp);
 
-    const CtlOutput staged = stage_settings(base64_encode(input), &bytes);
+    const CtlOutput staged = stage_settings(base64_encode(input), &bytes, &temp);
+    if (staged.status == 0) drop_temp(temp);
     if (bytes != input) abort();
     put_file(kSettingsFile, data, size);
     g_state = ControllerState{};

@@ -46,7 +46,8 @@ if [ "$(get running)" = no ]; then
   fi
 fi
 pid=$(get pid)  # set while velmora runs
-[ -n "$pid" ] && say "velmora runs since $(get since) (pid $pid)." "velmora 自 $(get since) 起运行（pid $pid）。"
+since=$(get since)  # unknown when its pid file is gone
+[ -n "$pid" ] && say "velmora runs${since:+ since $since} (pid $pid)." "velmora ${since:+自 $since 起}运行中（pid $pid）。"
 echo
 say "Battery   $(get status), $(get battery_C) °C; board $(get board_C) °C; screen $(get screen)" \
   "电池      $(get status)，$(get battery_C) °C；主板 $(get board_C) °C；屏幕 $(named screen)"

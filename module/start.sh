@@ -1,21 +1,17 @@
 #!/system/bin/sh
 # shellcheck shell=sh
-# Starts velmora once, in the background, in the phone's time zone, and
-# supervises it: its reports go to velmora.err beside it, stamped with the
+# Starts velmora, one per module, in the background, in the phone's time zone,
+# and supervises it: its reports go to velmora.err beside it, stamped with the
 # phone's local time and kept to at most two files of 500 lines; the module's
 # description says since when it runs and, when it ends, its last report.
 # Whenever velmora ends (killed, stopped by a damaged 配置, crashed), the charge
-# node is put back as the kernel had it before velmora's first start this boot.
-# Run by service.sh after boot and by action.sh to start it again.
+# node is put back as the kernel had it before velmora's first write this boot,
+# if that could be kept. Run by service.sh after boot and by action.sh to start
+# it again.
 MODDIR=${0%/*}
 err=$MODDIR/velmora.err
 pidfile=$MODDIR/velmora.pid
 max_lines=500
-
-# Once only: a velmora started by an earlier run keeps running.
-if sh "$MODDIR/status.sh" | grep -qx running=yes; then
-  exit 0
-fi
 
 now() {  # the phone's local time; BusyBox's own date would print GMT
   /system/bin/date "$@"
@@ -26,6 +22,12 @@ describe() {  # sets the description the root manager shows
   sed -i "s|^description=.*|description=$text|" "$MODDIR/module.prop"
 }
 
+# One velmora per module: velmoractl takes the module's start lock on
+# descriptor 9, which this start's supervisor and velmora inherit and hold
+# until the last of them ends, however it ends. Another start leaves it be
+# (velmora runs, or a start or stop is under way).
+{
+"$MODDIR/velmoractl" start-lock 9 >/dev/null || exit 0
 # Detached from the caller's streams, so that whoever reads them (the Action
 # button's output) is not kept waiting for velmora to end.
 { (
@@ -65,3 +67,4 @@ describe() {  # sets the description the root manager shows
   rm -f "$pidfile"
   describe "Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report}. See velmora.err in the module directory."
 }; } </dev/null >/dev/null 2>&1 &
+} 9>>"$MODDIR/velmora.lock"

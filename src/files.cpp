@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -29,10 +30,6 @@ bool read_all(int fd, char *out, size_t count, off_t at, size_t *got) {
 }
 
 }  // namespace
-
-std::string temp_of(const char *path) {
-    return std::string(path) + ".new";
-}
 
 bool read_head(const char *path, size_t max_bytes, std::string *bytes) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -83,28 +80,30 @@ std::string last_line(const std::string &tail) {
     return tail.substr(from, end - from);
 }
 
-bool write_temp(const char *path, const std::string &data, bool durable) {
-    const std::string tmp = temp_of(path);
-    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
-    if (fd < 0) return false;
+std::string write_temp(const char *path, const std::string &data, bool durable) {
+    std::string temp = std::string(path) + ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return "";
+    bool ok = fchmod(fd, kNewFileMode) == 0;
     size_t done = 0;
-    while (done < data.size()) {
+    while (ok && done < data.size()) {
         const ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
-    const bool ok = done == data.size() && (!durable || fsync(fd) == 0);
+    ok = ok && done == data.size() && (!durable || fsync(fd) == 0);
     const int saved = errno;
     close(fd);
     errno = saved;
-    if (!ok) drop_temp(path);
-    return ok;
+    if (ok) return temp;
+    drop_temp(temp);
+    return "";
 }
 
-bool commit_temp(const char *path, bool durable) {
-    if (rename(temp_of(path).c_str(), path) != 0) {
-        drop_temp(path);
+bool commit_temp(const std::string &temp, const char *path, bool durable) {
+    if (rename(temp.c_str(), path) != 0) {
+        drop_temp(temp);
         return false;
     }
     if (!durable) return true;
@@ -115,16 +114,19 @@ bool commit_temp(const char *path, bool durable) {
     const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool ok = fsync(fd) == 0;
+    const int saved = errno;
     close(fd);
+    errno = saved;
     return ok;
 }
 
 bool write_atomically(const char *path, const std::string &data, bool durable) {
-    return write_temp(path, data, durable) && commit_temp(path, durable);
+    const std::string temp = write_temp(path, data, durable);
+    return !temp.empty() && commit_temp(temp, path, durable);
 }
 
-void drop_temp(const char *path) {
+void drop_temp(const std::string &temp) {
     const int saved = errno;
-    (void)unlink(temp_of(path).c_str());
+    (void)unlink(temp.c_str());
     errno = saved;
 }

@@ -17,16 +17,17 @@ std::string read_tail(const char *path, size_t max_bytes);
 // The last line of such a tail, without its line feed.
 std::string last_line(const std::string &tail);
 
-// path's temporary sibling: path + ".new".
-std::string temp_of(const char *path);
-// Writes data whole to that sibling and, when durable, syncs it.
-bool write_temp(const char *path, const std::string &data, bool durable = true);
-// Renames the temporary sibling over path and, when durable, syncs the
-// directory; the sibling is removed when that fails.
-bool commit_temp(const char *path, bool durable = true);
+// Writes data whole to a new temporary sibling of path (path + ".XXXXXX"),
+// created exclusively, so never through a planted link nor shared with another
+// writer, with mode 0644, and synced when durable. Its name, or "" (errno set,
+// nothing left behind) when that fails.
+std::string write_temp(const char *path, const std::string &data, bool durable = true);
+// Renames temp over path and, when durable, syncs the directory; temp is
+// removed when the rename fails. False (errno set) when either fails.
+bool commit_temp(const std::string &temp, const char *path, bool durable = true);
 // Both: path holds either its old content or data, never a part. Durable
 // for the user's files, which must survive a crash; not for the
 // simulator's nodes, rewritten hundreds of times a second.
 bool write_atomically(const char *path, const std::string &data, bool durable = true);
-// Removes the temporary sibling, keeping errno.
-void drop_temp(const char *path);
+// Removes a temporary file, keeping errno.
+void drop_temp(const std::string &temp);

@@ -8,6 +8,7 @@
 #include "log_line.h"
 #include "nodes.h"
 #include "phone.h"
+#include "verdict.h"
 
 namespace {
 
@@ -35,103 +36,124 @@ TEST_F(Ctl, SaveAndBadInputTable) {
     const std::string kept = slurp(kSettingsFile);
     const std::string notes = "\n# \xff\xfe not UTF-8\r\n";
     const std::string good = settings(1, 5, 23, 6, 41000, 37000, "v9", "m") + notes;
-    const std::string module = fs::path(kSettingsFile).parent_path();
+    const std::string module = fs::path(kSettingsFile).parent_path(), g = base64_encode(good);
+    const std::string update = "data/adb/modules_update/velmora", token = settings_token(kept),
+                      stale = settings_token("");
     const struct {
         const char *name;
         std::vector<std::string> args;
         int status;
-        std::string out;  // for status 2: the start of the one line on stderr
+        std::string out;  // for status 2 and 3: the start of the one line on stderr
         std::string file;
-        const char *directory;  // made before the run
+        std::string directory = "";  // made before the run
+        bool linked = false;         // 配置 a link to the file
+        std::string err = "";        // for status 0 and 1: the start of stderr
         mode_t module_mode = 0755;
     } cases[] = {
-        {"unknown, a line feed", {"fr\nob"}, 2, "unknown subcommand \"fr\\x0aob\"", kept, nullptr},
-        {"missing argument", {"save"}, 2, "save takes one argument", kept, nullptr},
-        {"bad base64", {"save", "QUJD!==="}, 2, "the new settings are not base64", kept, nullptr},
+        {"unknown, a line feed", {"fr\nob"}, 2, "unknown subcommand \"fr\\x0aob\"", kept},
+        {"missing argument", {"save"}, 2, "save takes [--if TOKEN] BASE64", kept},
+        {"bad base64", {"save", "QUJD!==="}, 2, "the new settings are not base64", kept},
         {"over 64 KiB",
          {"save", base64_encode(std::string(65537, 'x'))},
          2,
          "the new settings are over",
-         kept,
-         nullptr},
-        {"a directory to check", {"check", module}, 2, module + ": a directory", kept, nullptr},
-        {"a FIFO to check", {"check", "fifo"}, 2, "fifo: not a regular file", kept, nullptr},
-        {"a directory for the temporary file",
-         {"save", base64_encode(good)},
-         2,
-         "cannot write beside",
-         kept,
-         "data/adb/modules/velmora/配置.new"},
+         kept},
+        {"a directory to check", {"check", module}, 2, module + ": a directory", kept},
+        {"a FIFO to check", {"check", "fifo"}, 2, "fifo: not a regular file", kept},
         {"unwritable module directory",
-         {"save", base64_encode(good)},
+         {"save", g},
          2,
          "cannot write beside",
          kept,
-         nullptr,
+         "",
+         false,
+         "",
          0555},
         {"refused",
          {"save", base64_encode("日志开关=1\n功率=x")},
          1,
          "读取配置数据失败: entry 2 (功率=) at byte 22: no number\n",
-         kept,
-         nullptr},
-        {"saved, to the pending update too",
-         {"save", base64_encode(good)},
+         kept},
+        {"配置 a link", {"save", g}, 2, module + "/配置 is a symbolic link", kept, "", true},
+        {"not a token", {"save", "--if", "1-x", g}, 2, "save --if takes a token", kept},
+        {"changed since", {"save", "--if", stale, g}, 3, module + "/配置 changed since", kept},
+        {"saved, not to the pending update",
+         {"save", "--if", token, g},
          0,
          "saved\n",
          good,
-         "data/adb/modules_update/velmora"},
+         update + "/配置",
+         false,
+         "velmoractl: not saved to the pending update"},
+        {"saved, to the pending update too", {"save", g}, 0, "saved\n", good, update},
     };
     ASSERT_EQ(mkfifo("fifo", 0644), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all("data/adb/modules_update");
-        fs::remove_all(std::string(kSettingsFile) + ".new");
         put(kSettingsFile, kept);
-        if (c.directory != nullptr) fs::create_directories(c.directory);
+        if (!c.directory.empty()) fs::create_directories(c.directory);
+        if (c.linked) {
+            fs::rename(kSettingsFile, "real");
+            fs::create_symlink(fs::absolute("real"), kSettingsFile);
+        }
         if (c.module_mode != 0755 && geteuid() == 0) continue;  // root writes anyway
         chmod(module.c_str(), c.module_mode);
         const CtlOutput got = run_ctl(c.args);
         chmod(module.c_str(), 0755);
         EXPECT_EQ(got.status, c.status);
-        if (c.status == 2) {
+        if (c.status >= 2) {
             EXPECT_EQ(got.out, "");
             EXPECT_EQ(got.err.rfind("velmoractl: " + c.out, 0), 0u) << got.err;
             EXPECT_EQ(std::count(got.err.begin(), got.err.end(), '\n'), 1) << got.err;
         } else {
             EXPECT_EQ(got.out, c.out);
-            EXPECT_FALSE(fs::exists(std::string(kSettingsFile) + ".new"));
+            EXPECT_EQ(got.err.rfind(c.err, 0), 0u) << got.err;
         }
         EXPECT_EQ(slurp(kSettingsFile), c.file);
+        EXPECT_EQ(fs::is_symlink(kSettingsFile), c.linked);
+        for (const auto &entry : fs::directory_iterator(module)) {  // no temporary file left
+            EXPECT_EQ(entry.path().filename().string().rfind("配置.", 0), std::string::npos);
+        }
     }
     EXPECT_EQ(slurp(kUpdateSettingsFile), good);
     // The notes come back byte for byte, through the bridge's encoding too.
     std::string settings;
     const CtlOutput shown = run_ctl({"--base64", "settings"});
     ASSERT_TRUE(base64_decode(shown.out.substr(0, shown.out.size() - 1), &settings));
-    EXPECT_NE(
-        settings.find("model=m\nnotes_base64=" + base64_encode("\n" + notes) + "\nsettings=ok\n"),
-        std::string::npos)
+    EXPECT_NE(settings.find("model=m\nversion_base64=djk=\nmodel_base64=bQ==\nnotes_base64=" +
+                            base64_encode("\n" + notes) + "\ntoken=" + settings_token(good) +
+                            "\nsettings=ok\n"),
+              std::string::npos)
         << settings;
 }
 
-// The state now, with velmora running (the pid file's process runs velmora)
-// and not (the pid names another program): then velmora.err's last line.
+// The state now, with velmora running (the pid file's process runs velmora,
+// or another does) and not (the pid names another program): then the last
+// report, from velmora.err's older half when velmora.err has only velmoractl's.
 TEST_F(Ctl, Status) {
     put(kPidFile, "4242\n");
+    put(kOlderErrFile, "old\n2026-06-01 22:00:00 读取配置数据失败: Success\n");
     put(kErrFile,
-        "old\n2026-06-01 22:00:00 读取配置数据失败: Success\n2026-06-01 22:00:00 velmoractl: "
-        "charge node put back to 3000000 uA, mode 0644\n");
+        "2026-06-01 22:00:00 velmoractl: charge node put back to 3000000 uA, mode 0644\n");
     put(kQualcommBacklightNode, "100\n");
-    for (const char *program : {"/data/adb/modules/velmora/velmora", "/system/bin/sh"}) {
-        put(std::string(kProcDir) + "/4242/cmdline", std::string(program) + '\0' + "arg");
+    const std::string velmora = "/data/adb/modules/velmora/velmora";
+    const struct {
+        std::string program, other;  // of 4242 and 4343 ("": no such process)
+        const char *start;
+    } cases[] = {
+        {velmora, "", "running=yes\npid=4242\nsince=20"},
+        {"/system/bin/sh", "",
+         "running=no\npid=\nsince=\nlast_report=2026-06-01 22:00:00 读取配置数据失败: Success\n"},
+        {"/system/bin/sh", velmora, "running=yes\npid=4343\nsince=\nlast_report=\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.start);
+        put(std::string(kProcDir) + "/4242/cmdline", c.program + '\0' + "arg");
+        fs::remove_all(std::string(kProcDir) + "/4343");
+        if (!c.other.empty()) put(std::string(kProcDir) + "/4343/cmdline", c.other + '\0');
         const std::string out = ctl_status().out;
-        EXPECT_EQ(out.rfind(program[1] == 'd' ? "running=yes\npid=4242\nsince=20"
-                                              : "running=no\npid=\nsince=\nlast_report=2026-06-01 "
-                                                "22:00:00 读取配置数据失败: Success\n",
-                            0),
-                  0u)
-            << out;
+        EXPECT_EQ(out.rfind(c.start, 0), 0u) << out;
         EXPECT_EQ(out.substr(out.find("status=")),
                   "status=Charging\nbattery_C=35.0\nboard_C=36.0\nscreen=on\ntarget=screen on\n"
                   "target_C=40.0\nlimit_mA=3000\nlimit_mode=0644\nsettings=ok\nsettings_entry=\n"
@@ -207,11 +229,18 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
     const CtlOutput oldest = ctl_series(24, 0, before);
     EXPECT_EQ(rows(oldest), lines - 12000);
     EXPECT_EQ(oldest.out.substr(oldest.out.size() - 36), "end log=ok since=0 skipped=0 more=0\n");
-    put(kLogFile, std::string(9 << 20, 'x') + "\n");  // one line past the bound: two calls
-    EXPECT_NE(ctl_series(24, 0, -1).out.find(" skipped=1 more=1048577\n"), std::string::npos);
-    EXPECT_NE(ctl_series(24, 0, 1048577).out.find(" skipped=1 more=0\n"), std::string::npos);
+    // The lines under one line past the bound: two calls, the first without a
+    // velmora line and so without the window's start, which the second sets.
+    put(kLogFile, log + std::string(9 << 20, 'x') + "\n");
+    const int64_t cut = static_cast<int64_t>(log.size()) + 1048577;
+    EXPECT_NE(ctl_series(24, -1, -1)
+                  .out.find("\nend log=ok since=none skipped=1 more=" + std::to_string(cut) + "\n"),
+              std::string::npos);
+    const CtlOutput past = ctl_series(24, -1, cut);
+    EXPECT_EQ(rows(past), 8641);
+    EXPECT_NE(past.out.find(" since=1780305640 skipped=10 more=0\n"), std::string::npos);
     fs::remove(kLogFile);
-    EXPECT_NE(ctl_series(24, -1, -1).out.find("\nend log=missing since=0 skipped=0 more=0\n"),
+    EXPECT_NE(ctl_series(24, -1, -1).out.find("\nend log=missing since=none skipped=0 more=0\n"),
               std::string::npos);
 }
 
@@ -242,6 +271,10 @@ TEST_F(Ctl, ChargerKeepAndRestore) {
         EXPECT_EQ(slurp(kOldChargeNode), "7\n");
         EXPECT_EQ(mode_of(kOldChargeNode), 0644u);  // as put, a new file
     }
+    fs::remove(kChargerKeptFile);  // lost once velmora has written: nothing kept nor put back
+    chmod(kOldChargeNode, 0444);
+    EXPECT_EQ(ctl_charger_keep().status, 1);
+    EXPECT_EQ(ctl_charger_restore().err.rfind("velmoractl: nothing to put back", 0), 0u);
 }
 
 }  // namespace

@@ -16,8 +16,11 @@ import {logLines} from './helpers/sample-log.mjs';
 const {VELMORA, VELMORA_ZIP, VELMORA_SOURCE_DIR, VELMORA_SCREENSHOT} = process.env;
 const skip = process.getuid() !== 0 && 'chroot needs root';
 let phone, browser, chinese, page;  // chromium in English and in Chinese
+const commands = [];  // what the page has run
 const file = (name) => path.join(phone.module, name);
 const settings = () => fs.readFileSync(file('配置'));
+const gbk = (dlog) => Buffer.concat([Buffer.from(`日志开关=${dlog}\n功率=27\n晚上=22\n早上=7\n亮屏温度=40000\n` +
+  '息屏温度=38000\n版本=v1\n机型='), Buffer.from([0xd0, 0xa1, 0xc3, 0xd7, 0x0a])]);  // 机型=小米 in GBK
 const shown = (id, pattern) => page.waitForFunction(([id, source]) =>
   new RegExp(source).test(document.getElementById(id).textContent), [id, pattern.source]);
 const loaded = async (target = page) => (await target.reload(),
@@ -27,12 +30,12 @@ before(async () => {
   if (skip) return;
   phone = phoneWithModule(VELMORA_SOURCE_DIR, VELMORA_ZIP);
   [browser, chinese] = await Promise.all(['en-US', 'zh-CN'].map((lang) => launch([`--accept-lang=${lang}`])));
-  page = await openPage(browser, `${phone.module}/webroot`, phone.exec);
+  page = await openPage(browser, `${phone.module}/webroot`, (cmd) => (commands.push(cmd), phone.exec(cmd)));
 });
 
 after(async () => (await browser?.close(), await chinese?.close(), phone && fs.rmSync(phone.root, {recursive: true, force: true})));
 
-test('draws the day, a garbled, empty or missing log; one switch; clears', {skip}, async () => {
+test('draws the day, a garbled, empty or missing log; one switch, a GBK model kept; clears', {skip}, async () => {
   const junk = `${logLines(3).replace(/,电量=/g, ',电量')}\xff垃圾\n%41\n`;
   for (const [log, points, summary] of [
     [logLines(8640), 8640, /^8640 cycles from 2031-01-01 00:00/],
@@ -48,10 +51,14 @@ test('draws the day, a garbled, empty or missing log; one switch; clears', {skip
     assert.equal(await page.locator('#charts canvas').count(), points ? 3 : 0);
     assert.match(await page.textContent('#log-summary'), summary);
   }
-  for (const [on, entry] of [[true, /^日志开关=1\n/], [false, /^日志开关=0\n/]]) {
-    await page.click('#log-switch');
+  fs.writeFileSync(file('配置'), gbk(0));
+  await loaded();
+  for (const [click, on] of [['dblclick', 1], ['click', 0]]) {  // a double click makes one save
+    const before = commands.length;
+    await page[click]('#log-switch');
     await shown('log-summary', on ? /^Log on/ : /^Log off/);
-    assert.match(settings().toString(), entry);
+    assert.deepEqual(settings(), gbk(on));
+    assert.equal(commands.slice(before).filter((cmd) => / save /.test(cmd)).length, 1);
   }
   fs.writeFileSync(file('PID_log'), logLines(5));
   await page.click('#log-clear');
@@ -63,19 +70,21 @@ test('draws the day, a garbled, empty or missing log; one switch; clears', {skip
 test('saves byte-exact what velmora reads; refuses or stores literally what is hostile', {skip}, async () => {
   const notes = Buffer.concat([Buffer.from('\n# '), Buffer.from([0xc5, 0xe4, 0xd6, 0xc3, 0xff]), Buffer.from('\n')]);
   fs.writeFileSync(file('配置'), Buffer.concat([Buffer.from('日志开关=0\n功率=27\n晚上=22\n早上=7\n' +
-    '亮屏温度=40000\n息屏温度=38000\n版本=v1\n机型=%41%42'), notes]));  // GBK 配置, a stray 0xFF
+    '亮屏温度=40000\n息屏温度=38000\n版本=%41%42\n机型='), gbk(0).subarray(-5, -1), notes]));  // GBK 配置, a stray 0xFF
   await loaded();
   const node = path.join(phone.root, 'sys/class/power_supply/battery/constant_charge_current_max');
   for (const [name, fields, stored] of [
     // name, fields typed, the entries then in the file (refused: the message, the file unchanged)
-    ['%41%42 through load and save: the same bytes', {}, '机型=%41%42'],
+    ['%41%42 and a GBK model through load and save: the same bytes', {}, '版本=%41%42'],
     ['valid', {power: '20', on_temp: '41.5'}, '功率=20\n晚上=22\n早上=7\n亮屏温度=41500'],
     ['quotes and $(...)', {model: `a'b"$(reboot)`}, `机型=a'b"$(reboot)`],
     ['backticks', {version: '`touch${IFS}/pwned`'}, '版本=`touch${IFS}/pwned`'],
     ['power past int32', {power: '2147483648'}, /^Not saved: correct the fields marked/],
     ['40-byte UTF-8 model', {model: `${'型'.repeat(13)}a`}, /^Not saved: correct the fields marked/],
     ['velmoractl has the last word', {}, /^Not saved: .*entry 2 \(功率=\)/],
+    ['changed since read: reloaded', {power: '30'}, /^Not saved: the settings file was changed elsewhere/],
   ]) {
+    if (name.startsWith('changed')) fs.appendFileSync(file('配置'), ' ');  // a hand edit since
     const before = settings();
     if (name.startsWith('velmoractl')) {  // past the page's own checks
       await page.evaluate(() => { window.readForm = () => ({valid: true, messages: {},
@@ -87,6 +96,7 @@ test('saves byte-exact what velmora reads; refuses or stores literally what is h
     if (stored instanceof RegExp) {
       assert.match(await page.textContent('#save-result'), stored, name);
       assert.deepEqual(settings(), before, name);
+      if (name.startsWith('changed')) assert.equal(await page.inputValue('[name=power]'), '20');
       await loaded();
       continue;
     }

@@ -39,7 +39,9 @@ const $ = (id) => document.getElementById(id);
 const form = $('settings');
 const logSwitch = $('log-switch');
 let settings = new Map();  // velmoractl settings: the file as velmora reads it
+let words = {};  // 版本's and 机型's bytes, in whatever encoding they are, kept as they are
 let notes = new Uint8Array();  // the bytes after the eighth entry, kept as they are
+let saving = false;  // one save at a time from this page: Save and the switch wait
 // An entry's value as velmora read it: the temperatures in m°C.
 const stored = (name, kind) => settings.get(kind === 'celsius' ? `${name}_mC` : name) ?? '';
 
@@ -84,17 +86,17 @@ const utf8 = (text) => new TextEncoder().encode(text);
 const text = (bytes) => new TextDecoder().decode(bytes);
 
 // velmoractl with arguments that are constants, numbers or base64. Resolves
-// to {code, out} for an exit status in `accepted`; otherwise rejects with
+// to {code, out, err} for an exit status in `accepted`; otherwise rejects with
 // velmoractl's own message, or the shell's when velmoractl did not run (127)
-// or crashed: only velmoractl's own exit statuses, 0 to 2, come as base64.
+// or crashed: only velmoractl's own exit statuses, 0 to 3, come as base64.
 async function ctl(args, {base64 = false, accepted = [0]} = {}) {
   const {errno, stdout, stderr} = await exec(`${CTL}${base64 ? ' --base64' : ''} ${args}`);
-  const [out, err] = base64 && errno <= 2 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] :
+  const [out, err] = base64 && errno <= 3 ? [text(fromBase64(stdout)), text(fromBase64(stderr))] :
       [stdout, stderr];
   if (!accepted.includes(errno)) {
     throw new Error(err.trim() || out.trim() || t('problem_ended', {command: args.split(' ')[0], code: errno}));
   }
-  return {code: errno, out};
+  return {code: errno, out, err: err.trim()};
 }
 
 const keyValues = (out) => new Map(out.split('\n').filter((line) => line.includes('='))
@@ -124,9 +126,10 @@ function parseCelsius(input) {
   return {value};
 }
 
+// velmora's word ends at ASCII whitespace only: U+00A0 and U+3000 are part of it.
 function parseWord(input) {
   if (input === '') return {error: t('check_word_empty')};
-  if (/\s/.test(input)) return {error: t('check_word_space')};
+  if (/[ \t\n\v\f\r]/.test(input)) return {error: t('check_word_space')};
   const bytes = utf8(input).length;
   if (bytes > WORD_MAX_BYTES) return {error: t('check_word_long', {bytes, max: WORD_MAX_BYTES})};
   return {value: input};
@@ -152,6 +155,10 @@ function readForm() {
       continue;
     }
     const input = form.elements[name].value;
+    if (kind === 'word' && words[name]?.length && input === text(words[name])) {
+      entries.push([key, words[name]]);  // as read, whatever its encoding
+      continue;
+    }
     const parsed = kind === 'word' ? parseWord(input) :
         kind === 'celsius' ? parseCelsius(input.trim()) : parseInteger(input.trim());
     if (parsed.error) {
@@ -183,7 +190,8 @@ async function loadStatus() {
   const get = (key) => status.get(key) ?? '';
   const running = get('running') === 'yes';
   const rows = [
-    ['velmora', running ? t('status_runs', {since: get('since'), pid: get('pid')}) :
+    // Since when is not known once the pid file is gone.
+    ['velmora', running ? t(get('since') ? 'status_runs' : 'status_runs_pid', {since: get('since'), pid: get('pid')}) :
         get('last_report') ? t('status_not_running_report', {report: get('last_report')}) :
         t('status_not_running'), !running],
     [t('status_battery'), t('status_battery_value', {status: get('status'), battery: get('battery_C')})],
@@ -214,7 +222,10 @@ async function loadSettings() {
   notes = fromBase64(settings.get('notes_base64') ?? '');
   for (const [, name, kind] of ENTRIES) {
     const value = stored(name, kind);
-    if (kind === 'switch') {
+    if (kind === 'word') {
+      words[name] = fromBase64(settings.get(`${name}_base64`) ?? '');
+      form.elements[name].value = text(words[name]);
+    } else if (kind === 'switch') {
       logSwitch.setAttribute('aria-checked', String(value === '1'));
     } else {
       form.elements[name].value = kind === 'celsius' && value !== '' ? String(Number(value) / 1000) : value;
@@ -231,19 +242,34 @@ async function loadSettings() {
   showMessages(messages);
 }
 
-// Saves the whole file if velmoractl, by velmora's own rule, accepts it:
-// the verdict, or why it could not.
+// Saves the whole file over the one loaded, if velmoractl, by velmora's own
+// rule, accepts it and the file is still as loaded: {code: 0 saved, 1
+// refused, 3 changed since loaded; verdict, warning}, or why it could not.
 async function saveFile(entries) {
-  const head = utf8(entries.map(([key, value]) => `${key}=${value}`).join('\n'));
-  const bytes = new Uint8Array(head.length + notes.length);
-  bytes.set(head);
-  bytes.set(notes, head.length);
-  const {code, out} = await ctl(`save ${toBase64(bytes)}`, {base64: true, accepted: [0, 1]});
-  return {saved: code === 0, verdict: out.trim()};
+  const parts = entries.flatMap(([key, value], i) => [utf8(`${i ? '\n' : ''}${key}=`),
+    value instanceof Uint8Array ? value : utf8(value)]).concat([notes]);
+  const bytes = new Uint8Array(parts.reduce((sum, part) => sum + part.length, 0));
+  parts.reduce((at, part) => (bytes.set(part, at), at + part.length), 0);
+  const token = /^(none|\d+-[0-9a-f]{16})$/.test(settings.get('token')) ? `--if ${settings.get('token')} ` : '';
+  const {code, out, err} = await ctl(`save ${token}${toBase64(bytes)}`, {base64: true, accepted: [0, 1, 3]});
+  return {code, verdict: out.trim(), warning: err};
 }
 
-async function onSave(event) {
-  event.preventDefault();
+// Runs a save with Save and the switch disabled, so that a second click or
+// tap makes no second save.
+async function whileSaving(save) {
+  if (saving) return;
+  saving = true;
+  $('save').disabled = logSwitch.disabled = true;
+  try {
+    await save();
+  } finally {
+    saving = false;
+    $('save').disabled = logSwitch.disabled = false;
+  }
+}
+
+const onSave = (event) => (event.preventDefault(), whileSaving(async () => {
   const {valid, entries, messages} = readForm();
   showMessages(messages);
   const result = $('save-result');
@@ -253,31 +279,32 @@ async function onSave(event) {
     return;
   }
   result.textContent = t('save_saving');
-  const {saved, verdict} = await saveFile(entries);
-  result.textContent = saved ? t('save_saved') : t('save_refused', {verdict});
-  result.className = saved ? '' : 'failed';
-  if (saved) await loadSettings();
+  const {code, verdict, warning} = await saveFile(entries).catch((error) => ({code: 2, verdict: error.message}));
+  result.textContent = code === 0 ? t('save_saved') + (warning && ` ${t('save_warning', {warning})}`) :
+      code === 3 ? t('save_stale') : code === 1 ? t('save_refused', {verdict}) : t('save_failed', {message: verdict});
+  result.className = code === 0 && !warning ? '' : 'failed';
+  if (code === 0 || code === 3) await loadSettings();
   await loadStatus();
-}
+}));
 
-// The one control of the log: saves the file as it is, with the switch turned.
-async function onLogSwitch() {
+// The one control of the log: saves the file as loaded, with the switch turned.
+const onLogSwitch = () => whileSaving(async () => {
   const on = switchValue() !== '1';
   logSwitch.setAttribute('aria-checked', String(on));
   if (settings.get('settings') !== 'ok') {
     $('log-summary').textContent = t('log_switch_damaged');
     return;
   }
-  const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() : stored(name, kind)]);
-  const {saved, verdict} = await saveFile(entries).catch((error) => {
-    logSwitch.setAttribute('aria-checked', String(!on));  // the file is as it was
-    throw error;
-  });
-  $('log-summary').textContent = saved ? t(on ? 'log_switched_on' : 'log_switched_off') :
-      t('log_switch_refused', {verdict});
+  const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() :
+    kind === 'word' ? words[name] : stored(name, kind)]);
+  const {code, verdict, warning} = await saveFile(entries).catch((error) => ({code: 2, verdict: error.message}));
+  if (code !== 0) logSwitch.setAttribute('aria-checked', String(!on));  // the file is as it was
+  $('log-summary').textContent = code === 0 ?
+      t(on ? 'log_switched_on' : 'log_switched_off') + (warning && ` ${t('save_warning', {warning})}`) :
+      code === 3 ? t('log_switch_stale') : t('log_switch_refused', {verdict});
   await loadSettings();
   await loadStatus();
-}
+});
 
 // ---- the log
 
@@ -294,7 +321,10 @@ async function readSeries() {
     slices = [lines, ...slices];
     skipped += Number(end.get('skipped') ?? 0);
     if (Number(end.get('more') ?? 0) === 0) return {header: lines[0], slices, end, skipped};
-    args = `series --since ${Number(end.get('since'))} --before ${Number(end.get('more'))}`;
+    // Until a velmora line has set the window's start (since=none), the next
+    // slice's newest one does.
+    const since = end.get('since') === 'none' ? '' : ` --since ${Number(end.get('since'))}`;
+    args = `series ${HOURS}${since} --before ${Number(end.get('more'))}`;
   }
 }
 

@@ -15,6 +15,7 @@ const TEXTS_EN = {
   now: 'Now',
   refresh: 'Refresh',
   status_runs: 'runs since {since} (pid {pid})',
+  status_runs_pid: 'runs (pid {pid})',
   status_not_running: 'not running',
   status_not_running_report: 'not running: {report}',
   status_battery: 'Battery',
@@ -65,6 +66,10 @@ const TEXTS_EN = {
   save_saving: 'Saving…',
   save_saved: 'Saved. velmora reads it at its next cycle (within 10 s while charging, 50 s otherwise).',
   save_refused: 'Not saved: {verdict}',
+  save_failed: 'Not saved: {message}',
+  save_stale: 'Not saved: the settings file was changed elsewhere since this page read it. ' +
+      'The form now shows it as it is: make your change again and save.',
+  save_warning: 'But: {warning}',
 
   // The log: its switch, summary and buttons, and the charts.
   log: 'Log, last 24 hours',
@@ -73,6 +78,8 @@ const TEXTS_EN = {
   log_switched_on: 'Log on from the next cycle.',
   log_switched_off: 'Log off from the next cycle.',
   log_switch_refused: 'Not changed: {verdict}',
+  log_switch_stale: 'Not changed: the settings file was changed elsewhere since this page read it. ' +
+      'The switch now shows it as it is.',
   log_missing: 'No log file yet: switch the log on, and a line is written every cycle.',
   log_empty: 'The log is empty.',
   log_cycles: '{points} cycles from {from} on.',

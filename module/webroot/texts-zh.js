@@ -14,6 +14,7 @@ const TEXTS_ZH = {
   now: '当前',
   refresh: '刷新',
   status_runs: '自 {since} 起运行（pid {pid}）',
+  status_runs_pid: '运行中（pid {pid}）',
   status_not_running: '未运行',
   status_not_running_report: '未运行：{report}',
   status_battery: '电池',
@@ -63,6 +64,9 @@ const TEXTS_ZH = {
   save_saving: '正在保存…',
   save_saved: '已保存。velmora 在下一个周期读取（充电时 10 秒内，否则 50 秒内）。',
   save_refused: '未保存：{verdict}',
+  save_failed: '未保存：{message}',
+  save_stale: '未保存：本页读取之后，配置文件在别处被改过。表单已显示它现在的内容：请重新修改后再保存。',
+  save_warning: '但是：{warning}',
 
   // The log: its switch, summary and buttons, and the charts.
   log: '日志（最近 24 小时）',
@@ -71,6 +75,7 @@ const TEXTS_ZH = {
   log_switched_on: '日志从下一个周期起开启。',
   log_switched_off: '日志从下一个周期起关闭。',
   log_switch_refused: '未更改：{verdict}',
+  log_switch_stale: '未更改：本页读取之后，配置文件在别处被改过。开关已显示它现在的状态。',
   log_missing: '还没有日志文件：打开日志开关后，每个周期写一行。',
   log_empty: '日志是空的。',
   log_cycles: '自 {from} 起共 {points} 个周期。',

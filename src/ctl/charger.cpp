@@ -1,6 +1,7 @@
 // velmoractl charger keep|restore: the charge node as the kernel had it
 // before velmora's first write of this boot, recorded in charger.kept, and put
-// back whenever velmora ends.
+// back whenever velmora ends. A node that velmora has written is never
+// recorded: when the boot's first keep fails, restore has nothing to put back.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "commands.h"
 #include "decimal.h"
@@ -23,6 +25,12 @@ struct Kept {
     int32_t value_uA = 0;
     unsigned mode = 0;
 };
+
+// The modes velmora leaves on the charge node by its write-and-lock protocol
+// (nodes.cpp): 0744 from just before a write, 0444 from the write to the next.
+// The kernel gives a node velmora can write neither (0644, or 0664 from the
+// vendor's init): a node found so holds velmora's limit, not the kernel's own.
+constexpr unsigned kVelmoraModes[] = {0744, 0444};
 
 // The permission bits a record may put back: read, write and execute for
 // owner, group and others, never set-id or sticky bits.
@@ -81,30 +89,41 @@ CtlOutput ctl_charger_keep() {
         return CtlOutput{0, "charge node kept already this boot: " + describe(kept) + "\n", ""};
     }
     kept = Kept{boot.empty() ? "unknown" : boot, charge_node(charge_generation()), 0, 0};
+    // The value before the mode: a mode that is not velmora's then means that
+    // velmora had not written the node yet when the value was read.
     struct stat st;
     if (!node_int(kept.node.c_str(), &kept.value_uA) || stat(kept.node.c_str(), &st) != 0) {
         return CtlOutput{1, "", "velmoractl: cannot read the charge node " + kept.node + "\n"};
     }
-    kept.mode = st.st_mode & kMaxKeptMode;
+    kept.mode = st.st_mode & 07777;
+    if (std::find(std::begin(kVelmoraModes), std::end(kVelmoraModes), kept.mode) !=
+        std::end(kVelmoraModes)) {
+        return CtlOutput{
+            1, "",
+            "velmoractl: the charge node holds velmora's limit, not the kernel's own (" +
+                describe(kept) + "): nothing kept this boot\n"};
+    }
+    kept.mode &= kMaxKeptMode;
     char record[512];
     (void)snprintf(record, sizeof record, "boot=%s\nnode=%s\nvalue=%d\nmode=%04o\n",
                    kept.boot.c_str(), kept.node.c_str(), kept.value_uA, kept.mode);
     if (!write_atomically(kChargerKeptFile, record)) {
-        return usage_error(std::string("cannot write ") + kChargerKeptFile + ": " +
-                           strerror(errno));
+        return CtlOutput{1, "",
+                         std::string("velmoractl: cannot write ") + kChargerKeptFile + ": " +
+                             strerror(errno) + ": nothing kept this boot\n"};
     }
     return CtlOutput{0, "charge node kept: " + describe(kept) + "\n", ""};
 }
 
 CtlOutput ctl_charger_restore() {
     Kept kept;
-    if (!read_kept(&kept)) {
-        return CtlOutput{1, "", std::string("velmoractl: no record in ") + kChargerKeptFile + "\n"};
-    }
     // Only a record of this boot, and only to a charge node of the catalogue.
-    if (kept.boot != file_text(kBootIdFile) ||
+    if (!read_kept(&kept) || kept.boot != file_text(kBootIdFile) ||
         (kept.node != kOldChargeNode && kept.node != kNewChargeNode)) {
-        return CtlOutput{1, "", "velmoractl: the kept charge node is not of this boot\n"};
+        return CtlOutput{1, "",
+                         std::string("velmoractl: nothing to put back: no record of the charge "
+                                     "node from this boot in ") +
+                             kChargerKeptFile + "\n"};
     }
     const int aimFile = open_charge_node(kept.node.c_str());
     if (aimFile < 0) {

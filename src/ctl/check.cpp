@@ -1,5 +1,6 @@
 // velmoractl check FILE and velmoractl settings: velmora's verdict on a
-// settings file, and 配置's eight values for the settings page.
+// settings file, and 配置's eight values for the settings page with the
+// version token a save may name.
 #include "base64.h"
 #include "commands.h"
 #include "nodes.h"
@@ -15,9 +16,15 @@ CtlOutput ctl_check(const char *path) {
 CtlOutput ctl_settings() {
     const SettingsRead read = read_settings_file(kSettingsFile);
     CtlOutput output;
+    std::string words;  // the words' bytes, which may be of any encoding, like the notes
     for (int i = 0; i < kSettingsCount; ++i) {
         output.out += std::string(kSettingsNames[i]) + "=" + setting_text(read, i) + "\n";
+        if (kSettingsEntries[i].word != nullptr) {
+            words += std::string(kSettingsNames[i]) +
+                     "_base64=" + base64_encode(setting_text(read, i)) + "\n";
+        }
     }
-    output.out += "notes_base64=" + base64_encode(read.notes) + "\n" + verdict_lines(read.verdict);
+    output.out += words + "notes_base64=" + base64_encode(read.notes) + "\ntoken=" + read.token +
+                  "\n" + verdict_lines(read.verdict);
     return output;
 }

@@ -1,5 +1,7 @@
 // velmoractl's subcommands, one file each: what velmoractl's main dispatches
-// to. Every read is bounded and nothing waits; each returns what it prints.
+// to. Every read is bounded; nothing waits but a save for another save, and
+// start-lock, 2 s at most, for a start or stop under way. Each returns what
+// it prints.
 #pragma once
 
 #include <cstdint>
@@ -15,23 +17,31 @@ CtlOutput ctl_probe();
 // check.cpp: velmora's verdict on a settings file; the eight values of 配置.
 CtlOutput ctl_check(const char *path);
 CtlOutput ctl_settings();
-// save.cpp: the settings page's save of a whole new 配置, given as base64.
-CtlOutput ctl_save(const std::string &base64);
-// Decodes base64 into bytes and writes them to the settings file's temporary
-// sibling for the verdict: status 0 with the file left there, or the output
-// of a refusal (the sibling removed).
-CtlOutput stage_settings(const std::string &base64, std::string *bytes);
+// save.cpp: the settings page's save of a whole new 配置, given as base64;
+// with if_token, only over the 配置 of that version (velmoractl settings'
+// token), else status kStaleExit. One save at a time per module.
+constexpr int kStaleExit = 3;
+CtlOutput ctl_save(const std::string &base64, const char *if_token);
+// Decodes base64 into bytes and writes them to a temporary file of their own
+// beside the settings file for the verdict: status 0 with the file's name in
+// *temp, or the output of a refusal (no file left).
+CtlOutput stage_settings(const std::string &base64, std::string *bytes, std::string *temp);
 // clear_log.cpp: PID_log emptied, never created.
 CtlOutput ctl_clear_log();
 // series.cpp: the chart's data, PID_log as a compact numeric table, read
 // backwards from a byte offset in blocks and bounded per call: the rows of
 // the window from since_t (or, when since_t < 0, the newest stamp minus
 // hours) with lines before byte `before` (< 0: the end), then the
-// "end log=... since=T skipped=N more=BYTE" line.
+// "end log=... since=T skipped=N more=BYTE" line, since=none while no
+// velmora line has set the window.
 CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before);
 // charger.cpp: the charge node's own value and mode, kept once per boot
 // before velmora's first write, and put back when velmora ends.
 CtlOutput ctl_charger_keep();
 CtlOutput ctl_charger_restore();
+// start_lock.cpp: the module's start lock taken on descriptor fd for
+// start.sh, or status 1 when a velmora runs or another start or stop holds
+// it; waits up to 2 s for one under way to show a velmora or end.
+CtlOutput ctl_start_lock(int fd);
 // zone.cpp: the phone's time zone resolved into velmora's TZ value.
 CtlOutput ctl_zone(const std::string &property);

@@ -15,8 +15,9 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: velmoractl [--base64] status|check FILE|settings|save BASE64|clear-log|zone NAME|"
-    "probe|series [HOURS] [--since T] [--before BYTE]|charger keep|restore";
+    "usage: velmoractl [--base64] status|check FILE|settings|save [--if TOKEN] BASE64|clear-log|"
+    "zone NAME|probe|series [HOURS] [--since T] [--before BYTE]|charger keep|restore|"
+    "start-lock FD";
 
 // A whole non-negative decimal number within int64.
 bool parse_count(const char *text, int64_t *value) {
@@ -48,10 +49,24 @@ CtlOutput charger(const char *action) {
     return usage_error("charger takes keep or restore");
 }
 
+CtlOutput save(int argc, char **argv) {
+    if (argc == 1) return ctl_save(argv[0], nullptr);
+    if (argc == 3 && strcmp(argv[0], "--if") == 0) return ctl_save(argv[2], argv[1]);
+    return usage_error("save takes [--if TOKEN] BASE64");
+}
+
+CtlOutput start_lock(const char *fd) {
+    int64_t value = 0;
+    if (!parse_decimal(fd, 0, INT32_MAX, &value))
+        return usage_error("start-lock takes a descriptor");
+    return ctl_start_lock(static_cast<int>(value));
+}
+
 CtlOutput run(int argc, char **argv) {
     if (argc < 1) return usage_error(kUsage);
     const std::string command = argv[0];
     if (command == "series") return series(argc - 1, argv + 1);
+    if (command == "save") return save(argc - 1, argv + 1);
     // The others by their number of arguments; arg is the one argument.
     const struct {
         const char *name;
@@ -63,7 +78,7 @@ CtlOutput run(int argc, char **argv) {
         {"settings", 0, [](const char *) { return ctl_settings(); }},
         {"clear-log", 0, [](const char *) { return ctl_clear_log(); }},
         {"check", 1, ctl_check},
-        {"save", 1, [](const char *arg) { return ctl_save(arg); }},
+        {"start-lock", 1, start_lock},
         {"zone", 1, [](const char *arg) { return ctl_zone(arg); }},
         {"charger", 1, charger},
     };

@@ -6,7 +6,7 @@
 #include <string>
 
 struct CtlOutput {
-    int status = 0;  // 0 done, 1 refused or not found, 2 a usage error or bad input
+    int status = 0;  // 0 done, 1 refused or not found, 2 a usage error or bad input, 3 stale
     std::string out, err;
 };
 

@@ -1,6 +1,7 @@
-// Bounded reads of nodes and small files for velmoractl's commands.
+// Bounded reads of nodes, small files and processes for velmoractl's commands.
 #include "reads.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include "files.h"
@@ -15,6 +16,29 @@ bool open_node(ScanInput &in, const char *path) {
     struct stat st;
     return stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
            st.st_size <= static_cast<off_t>(kMaxRead_bytes) && scan_open(in, path);
+}
+
+bool is_number(const std::string &text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Whether the process runs velmora: the last part of its command line's first word.
+bool runs_velmora(const std::string &pid) {
+    std::string cmdline;
+    const std::string path = std::string(kProcDir) + "/" + pid + "/cmdline";
+    if (!read_head(path.c_str(), kMaxRead_bytes, &cmdline)) return false;
+    const std::string program = cmdline.substr(0, cmdline.find('\0'));
+    const size_t slash = program.rfind('/');
+    return program.substr(slash == std::string::npos ? 0 : slash + 1) == "velmora";
+}
+
+// Whether the process's root directory is velmoractl's own: a velmora in
+// another chroot is another phone tree's. One that cannot be looked at counts.
+bool shares_root(const std::string &pid) {
+    struct stat theirs, ours;
+    const std::string root = std::string(kProcDir) + "/" + pid + "/root/";
+    return stat(root.c_str(), &theirs) != 0 || stat("/", &ours) != 0 ||
+           (theirs.st_dev == ours.st_dev && theirs.st_ino == ours.st_ino);
 }
 
 }  // namespace
@@ -41,4 +65,18 @@ std::string file_text(const char *path) {
     if (!read_head(path, kMaxRead_bytes, &text)) return "";
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
+}
+
+std::string running_velmora() {
+    std::string named = file_text(kPidFile);
+    if (is_number(named) && runs_velmora(named)) return named;
+    DIR *processes = opendir(kProcDir);
+    std::string found;
+    for (const dirent *entry = processes != nullptr ? readdir(processes) : nullptr;
+         entry != nullptr && found.empty(); entry = readdir(processes)) {
+        const std::string pid = entry->d_name;
+        if (is_number(pid) && runs_velmora(pid) && shares_root(pid)) found = pid;
+    }
+    if (processes != nullptr) closedir(processes);
+    return found;
 }

@@ -1,6 +1,6 @@
-// velmoractl's reads of the phone's nodes and the module's small files: by
-// velmora's own scanner rules where velmora reads the same node, bounded,
-// never waiting on a FIFO, and without velmora's reports.
+// velmoractl's reads of the phone's nodes, the module's small files and the
+// processes: by velmora's own scanner rules where velmora reads the same
+// node, bounded, never waiting on a FIFO, and without velmora's reports.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,11 @@ constexpr size_t kMaxRead_bytes = 4096;
 bool node_int(const char *path, int32_t *value);
 // A node's first word by velmora's rules, or "none".
 std::string node_word(const char *path);
+
+// The module's running velmora: the process the pid file names when it runs
+// velmora, else any that runs velmora under velmoractl's own root (its pid
+// file gone, or naming another process); "" when none runs.
+std::string running_velmora();
 
 // A small file's text without its trailing line feeds and spaces; "" when
 // it cannot be read.

@@ -1,6 +1,11 @@
-// velmoractl save BASE64: the settings page's save. The new 配置 is checked
-// by velmora's own reader before it replaces the old one whole.
+// velmoractl save [--if TOKEN] BASE64: the settings page's save. The new 配置
+// is checked by velmora's own reader in a temporary file of its own; then, one
+// save at a time, it replaces the old one whole, and the exit status says
+// what 配置 holds afterwards.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -12,7 +17,72 @@
 #include "nodes.h"
 #include "verdict.h"
 
-CtlOutput stage_settings(const std::string &base64, std::string *bytes) {
+namespace {
+
+// A token as settings_token writes it: digits, a dash and 16 hex digits; or "none".
+bool token_shaped(const std::string &token) {
+    const size_t dash = token.find_first_not_of("0123456789");
+    return token == "none" ||
+           (dash > 0 && dash != std::string::npos && token[dash] == '-' &&
+            token.size() == dash + 17 &&
+            token.find_first_not_of("0123456789abcdef", dash + 1) == std::string::npos);
+}
+
+// Waits for the module's save lock, an flock, which the kernel lets go of
+// when its holder ends, crashed or not: the descriptor, or -1 (errno set).
+int lock_saves() {
+    const int fd = open(kSaveLockFile, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    while (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+// Under the lock: temp replaces 配置 when 配置 is no link and, with if_token,
+// is still of that version. 0 only when 配置 then holds bytes.
+CtlOutput replace_settings(const std::string &bytes, const std::string &temp,
+                           const char *if_token) {
+    const std::string path = kSettingsFile;
+    struct stat st;
+    if (lstat(kSettingsFile, &st) == 0 && S_ISLNK(st.st_mode)) {
+        drop_temp(temp);
+        return usage_error(path + " is a symbolic link: not replaced by a file");
+    }
+    std::string now;
+    if (if_token != nullptr &&
+        (read_head(kSettingsFile, kMaxSettings_bytes, &now) ? settings_token(now) : "none") !=
+            if_token) {
+        drop_temp(temp);
+        return CtlOutput{kStaleExit, "",
+                         "velmoractl: " + path + " changed since it was read: not saved\n"};
+    }
+    const bool committed = commit_temp(temp, kSettingsFile);
+    const std::string why = strerror(errno);
+    if (!read_head(kSettingsFile, static_cast<size_t>(kMaxSettings_bytes) + 1, &now) ||
+        now != bytes) {
+        return usage_error(committed ? path + " was replaced again at once by another writer"
+                                     : "cannot replace " + path + ": " + why);
+    }
+    CtlOutput output{0, "saved\n", ""};
+    if (!committed) output.err = "velmoractl: not synced to disk: " + why + "\n";
+    // The update replaces the module, 配置 with it, at the next boot.
+    if (stat(kUpdateDir, &st) == 0 && S_ISDIR(st.st_mode) &&
+        !write_atomically(kUpdateSettingsFile, bytes)) {
+        output.err += std::string(
+                          "velmoractl: not saved to the pending update, whose older copy "
+                          "replaces 配置 at the next boot: cannot write ") +
+                      kUpdateSettingsFile + ": " + strerror(errno) + "\n";
+    }
+    return output;
+}
+
+}  // namespace
+
+CtlOutput stage_settings(const std::string &base64, std::string *bytes, std::string *temp) {
     if (base64.size() > static_cast<size_t>((kMaxSettings_bytes + 2) / 3 * 4)) {
         return usage_error("the new settings are over 64 KiB");
     }
@@ -20,33 +90,30 @@ CtlOutput stage_settings(const std::string &base64, std::string *bytes) {
     if (bytes->size() > static_cast<size_t>(kMaxSettings_bytes)) {
         return usage_error("the new settings are over 64 KiB");
     }
-    if (!write_temp(kSettingsFile, *bytes)) {
+    *temp = write_temp(kSettingsFile, *bytes);
+    if (temp->empty()) {
         return usage_error(std::string("cannot write beside ") + kSettingsFile + ": " +
                            strerror(errno));
     }
-    const SettingsVerdict v = read_settings_file(temp_of(kSettingsFile).c_str()).verdict;
+    const SettingsVerdict v = read_settings_file(temp->c_str()).verdict;
     if (v.text == "ok") return CtlOutput{};
-    drop_temp(kSettingsFile);
+    drop_temp(*temp);
     return CtlOutput{1, v.text + "\n", ""};
 }
 
-CtlOutput ctl_save(const std::string &base64) {
-    std::string bytes;
-    CtlOutput staged = stage_settings(base64, &bytes);
+CtlOutput ctl_save(const std::string &base64, const char *if_token) {
+    if (if_token != nullptr && !token_shaped(if_token)) {
+        return usage_error("save --if takes a token of velmoractl settings");
+    }
+    std::string bytes, temp;
+    CtlOutput staged = stage_settings(base64, &bytes, &temp);
     if (staged.status != 0) return staged;
-    if (!commit_temp(kSettingsFile)) {
-        return usage_error(std::string("cannot replace ") + kSettingsFile + ": " + strerror(errno));
+    const int lock = lock_saves();
+    if (lock < 0) {
+        drop_temp(temp);
+        return usage_error(std::string("cannot lock ") + kSaveLockFile + ": " + strerror(errno));
     }
-    struct stat st;
-    if (stat(kUpdateDir, &st) == 0 && S_ISDIR(st.st_mode) &&
-        !write_atomically(kUpdateSettingsFile, bytes)) {
-        return usage_error(std::string("cannot write ") + kUpdateSettingsFile + ": " +
-                           strerror(errno));
-    }
-    std::string back;
-    if (!read_head(kSettingsFile, static_cast<size_t>(kMaxSettings_bytes) + 1, &back) ||
-        back != bytes) {
-        return usage_error(std::string(kSettingsFile) + " reads back other than written");
-    }
-    return CtlOutput{0, "saved\n", ""};
+    CtlOutput output = replace_settings(bytes, temp, if_token);
+    close(lock);
+    return output;
 }

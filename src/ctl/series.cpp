@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "commands.h"
@@ -100,9 +101,11 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
                        row->target_mC, row->limit_mA, row->current_mA, row->level_pct);
         output.out += text;
     }
-    (void)snprintf(text, sizeof text, "end log=%s since=%lld skipped=%zu more=%lld\n", state,
-                   static_cast<long long>(since_t < 0 ? 0 : since_t), skipped,
-                   static_cast<long long>(more));
+    // No velmora line yet: the window's start stays open, for the next slice's
+    // newest velmora line to set.
+    const std::string since = since_t < 0 ? "none" : std::to_string(since_t);
+    (void)snprintf(text, sizeof text, "end log=%s since=%s skipped=%zu more=%lld\n", state,
+                   since.c_str(), skipped, static_cast<long long>(more));
     output.out += text;
     return output;
 }

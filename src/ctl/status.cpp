@@ -44,25 +44,16 @@ void enter_velmora_zone() {
     tzset();
 }
 
-// velmora's pid when the pid file names a process whose program is velmora; "" otherwise.
-std::string running_pid() {
-    const std::string pid = file_text(kPidFile);
-    std::string cmdline;
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) return "";
-    const std::string path = std::string(kProcDir) + "/" + pid + "/cmdline";
-    if (!read_head(path.c_str(), kMaxRead_bytes, &cmdline)) return "";
-    const std::string program = cmdline.substr(0, cmdline.find('\0'));
-    const size_t slash = program.rfind('/');
-    return program.substr(slash == std::string::npos ? 0 : slash + 1) == "velmora" ? pid : "";
-}
-
-// velmora's last report: velmora.err's last line that velmoractl did not
-// write ("<stamp> velmoractl: ..." lines come from the module's start and stop).
+// velmora's last report: the last line that velmoractl did not write ("<stamp>
+// velmoractl: ..." lines come from the module's start and stop) of velmora.err,
+// or of its older half when the report was the last line before a rotation.
 std::string last_velmora_report() {
-    std::string tail = read_tail(kErrFile, kMaxRead_bytes);
-    for (std::string line = last_line(tail); !tail.empty(); line = last_line(tail)) {
-        if (line.find(" velmoractl: ") == std::string::npos) return line;
-        tail.resize(tail.size() - std::min(tail.size(), line.size() + 1));
+    for (const char *file : {kErrFile, kOlderErrFile}) {
+        std::string tail = read_tail(file, kMaxRead_bytes);
+        for (std::string line = last_line(tail); !tail.empty(); line = last_line(tail)) {
+            if (line.find(" velmoractl: ") == std::string::npos) return line;
+            tail.resize(tail.size() - std::min(tail.size(), line.size() + 1));
+        }
     }
     return "";
 }
@@ -77,12 +68,14 @@ CtlOutput ctl_status() {
     const auto line = [&out](const char *key, const std::string &value) {
         out += std::string(key) + "=" + value + "\n";
     };
-    const std::string pid = running_pid();
+    const std::string pid = running_velmora();
     struct stat st;
     line("running", pid.empty() ? "no" : "yes");
     line("pid", pid);
-    line("since",
-         !pid.empty() && stat(kPidFile, &st) == 0 ? local_time(st.st_mtime, "%Y-%m-%d %H:%M") : "");
+    // Known from the pid file's time only when the pid file names it.
+    line("since", !pid.empty() && file_text(kPidFile) == pid && stat(kPidFile, &st) == 0
+                      ? local_time(st.st_mtime, "%Y-%m-%d %H:%M")
+                      : "");
     line("last_report", pid.empty() ? last_velmora_report() : "");
     line("status", node_word(kStatusNode));
     line("battery_C", node_celsius(kBatteryTempNode, 10));

@@ -7,7 +7,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <numeric>
 
 #include "scan.h"
 #include "settings.h"
@@ -70,6 +72,7 @@ SettingsRead read_settings_file(const char *path) {
     std::string content(static_cast<size_t>(kMaxSettings_bytes), '\0');
     const ssize_t n = pread(in.fd, content.data(), content.size(), 0);
     content.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    read.token = settings_token(content);
     for (int i = 0; i < v.whole; ++i) read.found[i] = true;
     int64_t end = v.whole == kSettingsCount ? v.stop_byte : -1;
     if (v.whole == kSettingsCount) {
@@ -103,6 +106,17 @@ SettingsRead read_settings_file(const char *path) {
         read.notes = content.substr(static_cast<size_t>(end));
     }
     return read;
+}
+
+std::string settings_token(const std::string &bytes) {
+    // FNV-1a: its offset basis and prime.
+    const uint64_t hash = std::accumulate(
+        bytes.begin(), bytes.end(), uint64_t{0xcbf29ce484222325},
+        [](uint64_t h, char c) { return (h ^ static_cast<unsigned char>(c)) * 0x100000001b3; });
+    char token[48];
+    (void)snprintf(token, sizeof token, "%zu-%016llx", bytes.size(),
+                   static_cast<unsigned long long>(hash));
+    return token;
 }
 
 std::string setting_text(const SettingsRead &read, int i) {

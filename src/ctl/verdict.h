@@ -1,6 +1,7 @@
 // The settings file as velmora reads it, through velmora's own reader: its
 // verdict, the entry and byte where the reader stops, the values it read and
-// those it would find after the stop; shared by check, settings, save and status.
+// those it would find after the stop, and the version of the bytes read;
+// shared by check, settings, save and status.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +30,14 @@ struct SettingsRead {
     SettingsVerdict verdict;
     ControllerState values;
     bool found[8] = {};
-    std::string notes;  // the bytes after the eighth entry
+    std::string notes;           // the bytes after the eighth entry
+    std::string token = "none";  // settings_token of the bytes read
 };
 SettingsRead read_settings_file(const char *path);
+// The version of a settings file's bytes that a save may name, to replace
+// only those: their length and 64-bit FNV-1a hash, "103-6c62272e07bb0142".
+// "none" stands for a file that cannot be read.
+std::string settings_token(const std::string &bytes);
 // Entry i's value as text ("" when not found).
 std::string setting_text(const SettingsRead &read, int i);
 // The settings=, settings_entry= and settings_byte= lines.
