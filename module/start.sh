@@ -3,7 +3,8 @@
 # Starts velmora, one per module, in the background, in the phone's time zone,
 # and supervises it: its reports go to velmora.err beside it, stamped with the
 # phone's local time and kept to at most two files of 500 lines; the module's
-# description says since when it runs and, when it ends, its last report.
+# description says, in Chinese and English, since when it runs and, when it
+# ends, its last report.
 # Whenever velmora ends (killed, stopped by a damaged 配置, crashed), the charge
 # node is put back as the kernel had it before velmora's first write this boot,
 # if that could be kept. Run by service.sh after boot and by action.sh to start
@@ -38,7 +39,8 @@ describe() {  # sets the description the root manager shows
   TZ=$("$MODDIR/velmoractl" zone "$(/system/bin/getprop persist.sys.timezone)" 2>&3)
   export TZ
   "$MODDIR/velmoractl" charger keep 2>&1 >/dev/null
-  describe "Running since $(now '+%Y-%m-%d %H:%M'): keeps the battery near its target temperature while charging."
+  started=$(now '+%Y-%m-%d %H:%M')
+  describe "自 $started 起运行 / Running since $started"
   "$MODDIR/velmora" 2>&1 >/dev/null &
   echo $! >"$pidfile"
   wait $!
@@ -65,6 +67,6 @@ describe() {  # sets the description the root manager shows
   restored=$("$MODDIR/velmoractl" charger restore 2>&1)
   [ -n "$restored" ] && stamp "velmoractl: ${restored#velmoractl: }"
   rm -f "$pidfile"
-  describe "Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report}. See velmora.err in the module directory."
+  describe "已停止 / Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report} (velmora.err)"
 }; } </dev/null >/dev/null 2>&1 &
 } 9>>"$MODDIR/velmora.lock"

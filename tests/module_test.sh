@@ -76,7 +76,7 @@ wait_for() {  # wait_for COMMAND...: up to 30 s
   for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done
   return 1
 }
-stopped() { grep -q '^description=Stopped' "$module"/module.prop; }
+stopped() { grep -q '^description=已停止 / Stopped' "$module"/module.prop; }
 locked() { [ "$(stat -c %a "$node")" = 444 ]; }
 expect() {  # expect TEXT: a line of what was said
   case $out in *"$1"*) ;; *) fail "no '$1' in:"$'\n'"$out" ;; esac  # no pipe for grep -q to break
@@ -111,7 +111,7 @@ sleep 0.3
 echo 1 >"$phone"/boot_completed
 wait_for locked || fail "velmora did not lock the charge node after boot"
 in_phone "sh /data/adb/modules/velmora/service.sh"  # a second run must not start another
-grep -q '^description=Running since 2031-01-02 03:04:' "$module"/module.prop || fail "no running description"
+grep -q '^description=自 2031-01-02 03:04 起运行 / Running since 2031-01-02 03:04$' "$module"/module.prop || fail "no running description"
 rm "$module"/velmora.pid  # lost: Action finds velmora all the same, and starts no other
 out=$(in_phone "sh ./action.sh")
 expect "velmora runs (pid "
@@ -132,12 +132,13 @@ expect ", node mode 0444"
 sed -i 's/^功率=27/功率=x/' "$module"/配置
 wait_for stopped || fail "velmora ran on with a damaged 配置"
 put_back "a damaged 配置"
-grep -q '^description=Stopped 2031-01-02 03:04: 读取配置数据失败: .*\. See velmora.err' "$module"/module.prop ||
+grep -q '^description=已停止 / Stopped 2031-01-02 03:04: 读取配置数据失败: .* (velmora.err)$' "$module"/module.prop ||
   fail "description: $(grep description "$module"/module.prop)"
 [ "$(wc -l <"$module"/velmora.err.1)" -eq 500 ] || fail "velmora.err was not rotated at 500 lines"
 out=$(in_phone "sh ./action.sh")
 expect "It stopped again: 读取配置数据失败: entry 2 (功率=) at byte 22: no number"
 expect "Target    none: 配置 is damaged (读取配置数据失败: entry 2 (功率=)"
+case $out in *"Settings  power"*) fail "settings shown from a damaged 配置: $out" ;; esac
 expect "Fix 配置 in /data/adb/modules/velmora, then press Action."
 mkdir "$phone"/prop
 while read -r persist product line; do  # persist.sys.locale ("-": unset), ro.product.locale, a line said

@@ -76,7 +76,7 @@ TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
         kill(std::stoi(slurp(module / "velmora.pid")), SIGTERM);
         // The supervisor's last word, before the tree goes.
         EXPECT_TRUE(wait_until(
-            [&] { return slurp(module / "module.prop").find("=Stopped") != std::string::npos; }));
+            [&] { return slurp(module / "module.prop").find("/ Stopped ") != std::string::npos; }));
         fs::remove_all(phone.root);
     }
 }

@@ -101,7 +101,8 @@ Faults starts_at_once(int rounds) {
         faults["velmoras started at once, not one"] += velmoras.size() != 1;
         faults["node not put back"] += slurp(node) != "3000000\n" || mode_of(node) != 0644;
         faults["not \"Stopped\""] +=
-            slurp(module / "module.prop").find("\ndescription=Stopped ") == std::string::npos;
+            slurp(module / "module.prop").find("\ndescription=已停止 / Stopped ") ==
+            std::string::npos;
     }
     fs::remove_all(root);
     return faults;
