@@ -59,10 +59,13 @@ else
 fi
 say "Limit     $(get limit_mA) mA, node mode $(get limit_mode)" \
   "电流上限  $(get limit_mA) mA，节点权限 $(get limit_mode)"
-say "Settings  power $(get power) (up to $(get max_current_mA) mA), night $(get night) to $(get morning) h," \
-  "设置      功率 $(get power)（最高 $(get max_current_mA) mA），晚上 $(get night) 点到早上 $(get morning) 点，"
-say "          screen on $(get on_temp_C) °C, screen off $(get off_temp_C) °C, version $(get version), model $(get model)" \
-  "          亮屏温度 $(get on_temp_C) °C，息屏温度 $(get off_temp_C) °C，版本 $(get version)，机型 $(get model)"
+# A damaged 配置 has no settings to show: the target line above says where it stops.
+if [ "$(get settings)" = ok ]; then
+  say "Settings  power $(get power) (up to $(get max_current_mA) mA), night $(get night) to $(get morning) h," \
+    "设置      功率 $(get power)（最高 $(get max_current_mA) mA），晚上 $(get night) 点到早上 $(get morning) 点，"
+  say "          screen on $(get on_temp_C) °C, screen off $(get off_temp_C) °C, version $(get version), model $(get model)" \
+    "          亮屏温度 $(get on_temp_C) °C，息屏温度 $(get off_temp_C) °C，版本 $(get version)，机型 $(get model)"
+fi
 say "Log       $(get log), $(($(get log_bytes) / 1024)) KiB" "日志      $(named log)，$(($(get log_bytes) / 1024)) KiB"
 [ -n "$(get log_last)" ] && say "          last: $(get log_last)" "          最后一行：$(get log_last)"
 exit 0
