@@ -14,13 +14,6 @@
 
 char read_date_char[24];
 
-namespace {
-
-constexpr mode_t kUnlockedMode = 0744;  // just before each write
-constexpr mode_t kLockedMode = 0444;    // from each write until the next one
-
-}  // namespace
-
 int32_t read_int(const char *path) {
     ScanInput in;
     if (!scan_open(in, path)) {

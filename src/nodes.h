@@ -70,6 +70,12 @@ constexpr char kZoneFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/zoneinfo"
 
 constexpr int32_t kMicroampsPerMilliamp = 1000;
 
+// The charge node's permission bits around velmora's writes: unlocked just
+// before each write, locked from each write until the next one. The kernel's
+// own mode is neither, so a node found at one of them holds velmora's limit.
+constexpr unsigned kUnlockedMode = 0744;
+constexpr unsigned kLockedMode = 0444;
+
 constexpr char kQualcommTag[] = "高通";
 constexpr char kMediatekTag[] = "联发科";
 constexpr char kOldGenerationTag[] = "老机型";

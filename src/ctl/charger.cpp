@@ -26,11 +26,10 @@ struct Kept {
     unsigned mode = 0;
 };
 
-// The modes velmora leaves on the charge node by its write-and-lock protocol
-// (nodes.cpp): 0744 from just before a write, 0444 from the write to the next.
+// The modes velmora leaves on the charge node by its write-and-lock protocol.
 // The kernel gives a node velmora can write neither (0644, or 0664 from the
 // vendor's init): a node found so holds velmora's limit, not the kernel's own.
-constexpr unsigned kVelmoraModes[] = {0744, 0444};
+constexpr unsigned kVelmoraModes[] = {kUnlockedMode, kLockedMode};
 
 // The permission bits a record may put back: read, write and execute for
 // owner, group and others, never set-id or sticky bits.
