@@ -91,7 +91,8 @@ Command parse(int argc, char **argv) {
     sweep->add_option("--max-peak", c.max_peak_C, "marks the fastest setting with a peak under, °C")
         ->check(CLI::Range(0.0, 80.0));
     sweep->add_option("--jobs", c.jobs, "charges at a time")->check(CLI::Range(1, 64));
-    app.add_option("--out", o.out, "directory for the summary, charge.csv and velmora's PID_log");
+    app.add_option("--out", o.out,
+                   "directory for charge.csv, velmora's PID_log and velmora.stderr");
     app.add_option("--velmora", o.velmora, "the velmora binary to run")->check(CLI::ExistingFile);
     app.add_option("--faketime-library", o.faketime_library, "libfaketime.so.1, preloaded")
         ->check(CLI::ExistingFile);
