@@ -117,6 +117,8 @@ TEST_F(Ctl, SaveAndBadInputTable) {
         }
     }
     EXPECT_EQ(slurp(kUpdateSettingsFile), good);
+    put(kSettingsFile, kept + std::string(70000, '#'));  // over 64 KiB, unread: its token is none
+    EXPECT_EQ(run_ctl({"save", "--if", "none", g}).status, 0);
     // The notes come back byte for byte, through the bridge's encoding too.
     std::string settings;
     const CtlOutput shown = run_ctl({"--base64", "settings"});

@@ -52,16 +52,15 @@ CtlOutput replace_settings(const std::string &bytes, const std::string &temp,
         drop_temp(temp);
         return usage_error(path + " is a symbolic link: not replaced by a file");
     }
-    std::string now;
-    if (if_token != nullptr &&
-        (read_head(kSettingsFile, kMaxSettings_bytes, &now) ? settings_token(now) : "none") !=
-            if_token) {
+    // The version as velmoractl settings gave it, by the same reader.
+    if (if_token != nullptr && read_settings_file(kSettingsFile).token != if_token) {
         drop_temp(temp);
         return CtlOutput{kStaleExit, "",
                          "velmoractl: " + path + " changed since it was read: not saved\n"};
     }
     const bool committed = commit_temp(temp, kSettingsFile);
     const std::string why = strerror(errno);
+    std::string now;
     if (!read_head(kSettingsFile, static_cast<size_t>(kMaxSettings_bytes) + 1, &now) ||
         now != bytes) {
         return usage_error(committed ? path + " was replaced again at once by another writer"
