@@ -14,17 +14,21 @@ constexpr int kConversions = 21;
 
 }  // namespace
 
-bool parse_stamp(const std::string &text, int64_t *t) {
+bool parse_stamp(std::string_view text, int64_t *t) {
+    constexpr size_t kStampLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+    if (text.size() != kStampLength) return false;
+    char stamp[kStampLength + 1] = {};
+    text.copy(stamp, kStampLength);
     struct tm broken = {};
-    const char *end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &broken);
-    if (text.size() != 19 || end != text.c_str() + text.size()) return false;
+    const char *end = strptime(stamp, "%Y-%m-%d %H:%M:%S", &broken);
+    if (end != stamp + kStampLength) return false;
     *t = timegm(&broken);
     return true;
 }
 
 bool parse_log_line(const std::string &line, LogFields *fields) {
     int32_t numbers[kConversions] = {};
-    std::string texts[kConversions];
+    std::string_view texts[kConversions];
     const std::string_view rest(line);
     size_t at = 0;
     int conversion = 0;
@@ -49,23 +53,25 @@ bool parse_log_line(const std::string &line, LogFields *fields) {
             // A text runs to the template's next text; the last to the line's end.
             const size_t next_length = strcspn(f, "%\n");
             const size_t end =
-                next_length == 0 ? line.size() : line.find(std::string(f, next_length), at);
+                next_length == 0 ? line.size() : rest.find(std::string_view(f, next_length), at);
             if (end == std::string::npos || end == at) return false;
-            texts[conversion] = line.substr(at, end - at);
+            texts[conversion] = rest.substr(at, end - at);
             at = end;
         }
         ++conversion;
     }
     LogFields &x = *fields;
     if (at != line.size() || !parse_stamp(texts[0], &x.t)) return false;
-    x.stamp = texts[0];
+    // Assigned, so that a LogFields read line after line keeps its strings' room.
+    x.stamp.assign(texts[0]);
     x.night = numbers[1], x.morning = numbers[2];
     x.on_temp_mC = numbers[3], x.off_temp_mC = numbers[4];
-    x.status = texts[5];
+    x.status.assign(texts[5]);
     x.power = numbers[6], x.target_mC = numbers[7];
     x.battery_dC = numbers[8], x.board_mC = numbers[9], x.weighted_mC = numbers[10];
     x.drive = numbers[11], x.limit_mA = numbers[12], x.current_mA = numbers[13];
     x.level_pct = numbers[14], x.integral = numbers[15], x.differential = numbers[16];
-    x.device = texts[17], x.generation = texts[18], x.model = texts[19], x.version = texts[20];
+    x.device.assign(texts[17]), x.generation.assign(texts[18]);
+    x.model.assign(texts[19]), x.version.assign(texts[20]);
     return true;
 }

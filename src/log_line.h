@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The line's template, the one source of its labels. Its 21 conversions, in
 // order: the cycle's time stamp, night, morning, on_temp, off_temp, status,
@@ -42,9 +43,10 @@ struct LogFields {
 // Whether line (without its line feed) is one of velmora's, by its template:
 // the text between conversions byte for byte, each number whole within
 // int32, each text not empty and running to the template's next text (the
-// version to the line's end), and a stamp that is a date and time.
+// version to the line's end), and a stamp that is a date and time. Reading
+// line after line into one LogFields spares its strings' allocations.
 bool parse_log_line(const std::string &line, LogFields *fields);
 
 // A log stamp, "YYYY-MM-DD hh:mm:ss" and nothing else, as seconds since 1970
 // read as UTC; false when the text is not one.
-bool parse_stamp(const std::string &text, int64_t *t);
+bool parse_stamp(std::string_view text, int64_t *t);

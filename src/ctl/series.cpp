@@ -22,6 +22,12 @@ constexpr int64_t kSecondsPerHour = 3600;
 constexpr size_t kMaxSeriesRows = 12000;
 constexpr int64_t kMaxSeries_bytes = 8 << 20;
 
+// A row of the chart's table.
+struct Row {
+    int64_t t;
+    int32_t battery_dC, board_mC, target_mC, limit_mA, current_mA, level_pct;
+};
+
 }  // namespace
 
 CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
@@ -29,7 +35,8 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
     const int fd = open(kLogFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     const char *state = "missing";
-    std::vector<LogFields> rows;  // newest first
+    std::vector<Row> rows;  // newest first
+    LogFields line_fields;
     size_t skipped = 0;
     int64_t more = 0;
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
@@ -79,17 +86,18 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
                     break;
                 }
                 pending.resize(start);
-                LogFields row;
-                if (!parse_log_line(line, &row)) {
+                const LogFields &f = line_fields;
+                if (!parse_log_line(line, &line_fields)) {
                     ++skipped;
                     continue;
                 }
-                if (since_t < 0) since_t = row.t - hours * kSecondsPerHour;
-                if (row.t < since_t) {
+                if (since_t < 0) since_t = f.t - hours * kSecondsPerHour;
+                if (f.t < since_t) {
                     done = true;
                     break;
                 }
-                rows.push_back(row);
+                rows.push_back(Row{f.t, f.battery_dC, f.board_mC, f.target_mC, f.limit_mA,
+                                   f.current_mA, f.level_pct});
             }
         }
     }
