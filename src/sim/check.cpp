@@ -31,9 +31,7 @@ Span longest_charge(const Log &log) {
     for (size_t i = 0; i < log.lines.size(); ++i) {
         if (!log.lines[i].charging) continue;
         size_t j = i;
-        while (j + 1 < log.lines.size() && log.lines[j + 1].charging &&
-               log.lines[j + 1].t - log.lines[j].t <= kCycleCap_s)
-            ++j;
+        while (continues_charge(log, j + 1)) ++j;
         if (log.lines[j].t - log.lines[i].t > best_s) {
             best = {i, j};
             best_s = log.lines[j].t - log.lines[i].t;

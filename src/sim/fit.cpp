@@ -117,8 +117,7 @@ std::vector<size_t> taper_lines(const Log &log) {
     std::vector<size_t> lines;
     for (size_t i = 1; i < log.lines.size(); ++i) {
         const LogLine &x = log.lines[i], &before = log.lines[i - 1];
-        if (x.charging && before.charging && x.t - before.t <= kCycleCap_s && x.current_A > 0 &&
-            x.current_A <= before.current_A &&
+        if (continues_charge(log, i) && x.current_A > 0 && x.current_A <= before.current_A &&
             x.current_A < kTaperShare * x.limit_A - kTaperMargin_A &&
             x.current_A < kTaperShare * highest_A)
             lines.push_back(i);
@@ -221,20 +220,17 @@ void fit_capacity(const Log &log, Fit *f) {
         }
         run.clear();
     };
-    const LogLine *previous = nullptr;
-    for (const LogLine &x : log.lines) {
-        if (previous != nullptr && (!x.charging || x.t - previous->t > kCycleCap_s)) close_run();
-        if (!x.charging) {
-            previous = nullptr;
-            continue;
-        }
+    for (size_t i = 0; i < log.lines.size(); ++i) {
+        const LogLine &x = log.lines[i];
+        if (!continues_charge(log, i)) close_run();
+        if (!x.charging) continue;
         // A line's current is the one over the cycle that ends at its level.
-        const double q = run.empty() ? 0
-                                     : run.back()[0] + x.current_A *
-                                                           static_cast<double>(x.t - previous->t) /
-                                                           kSecondsPerHour;
+        const double q = run.empty()
+                             ? 0
+                             : run.back()[0] + x.current_A *
+                                                   static_cast<double>(x.t - log.lines[i - 1].t) /
+                                                   kSecondsPerHour;
         run.push_back({q, x.level_pct});
-        previous = &x;
     }
     close_run();
     if (span < kMinLevelSpan_pct || sxy <= 0) return;

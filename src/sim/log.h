@@ -32,5 +32,12 @@ struct Log {
     double charging_s = 0;       // time covered by charging cycles
 };
 
+// Whether line i charges on from the line before it: both charging, at most
+// a cycle apart. A run of such lines is one charge.
+inline bool continues_charge(const Log &log, size_t i) {
+    return i > 0 && i < log.lines.size() && log.lines[i].charging && log.lines[i - 1].charging &&
+           log.lines[i].t - log.lines[i - 1].t <= kCycleCap_s;
+}
+
 // Reads the log at path. False, with *error set, when it cannot be read.
 bool read_log(const std::string &path, Log *log, std::string *error);

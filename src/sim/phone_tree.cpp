@@ -6,6 +6,7 @@
 
 #include "files.h"
 #include "nodes.h"
+#include "settings.h"
 
 namespace {
 
@@ -36,10 +37,12 @@ bool publish(const std::string &root, const PhoneReadings &r, NodeTexts *shown) 
 std::string settings_text(int dlog, int power, int night, int morning, int on_temp_mC,
                           int off_temp_mC, const std::string &version, const std::string &model) {
     using std::to_string;
-    return "日志开关=" + to_string(dlog) + "\n功率=" + to_string(power) +
-           "\n晚上=" + to_string(night) + "\n早上=" + to_string(morning) +
-           "\n亮屏温度=" + to_string(on_temp_mC) + "\n息屏温度=" + to_string(off_temp_mC) +
-           "\n版本=" + version + "\n机型=" + model + "\n";
+    const std::string values[kSettingsCount] = {
+        to_string(dlog),       to_string(power),       to_string(night), to_string(morning),
+        to_string(on_temp_mC), to_string(off_temp_mC), version,          model};
+    std::string text;
+    for (int i = 0; i < kSettingsCount; ++i) text += kSettingsEntries[i].key + values[i] + "\n";
+    return text;
 }
 
 bool lay_out_tree(const std::string &root, const PhoneReadings &readings, int32_t limit_uA,
