@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "decimal.h"
 #include "files.h"
 #include "nodes.h"
 #include "scan.h"
@@ -18,8 +19,10 @@ bool open_node(ScanInput &in, const char *path) {
            st.st_size <= static_cast<off_t>(kMaxRead_bytes) && scan_open(in, path);
 }
 
-bool is_number(const std::string &text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+// A pid: digits, as the kernel names /proc's entries and start.sh writes the pid file.
+bool is_pid(const std::string &text) {
+    int64_t pid = 0;
+    return parse_decimal(text, 1, INT32_MAX, &pid);
 }
 
 // Whether the process runs velmora: the last part of its command line's first word.
@@ -67,15 +70,20 @@ std::string file_text(const char *path) {
     return text;
 }
 
+std::string pid_file_velmora() {
+    const std::string named = file_text(kPidFile);
+    return is_pid(named) && runs_velmora(named) ? named : "";
+}
+
 std::string running_velmora() {
-    std::string named = file_text(kPidFile);
-    if (is_number(named) && runs_velmora(named)) return named;
+    const std::string named = pid_file_velmora();
+    if (!named.empty()) return named;
     DIR *processes = opendir(kProcDir);
     std::string found;
     for (const dirent *entry = processes != nullptr ? readdir(processes) : nullptr;
          entry != nullptr && found.empty(); entry = readdir(processes)) {
         const std::string pid = entry->d_name;
-        if (is_number(pid) && runs_velmora(pid) && shares_root(pid)) found = pid;
+        if (is_pid(pid) && runs_velmora(pid) && shares_root(pid)) found = pid;
     }
     if (processes != nullptr) closedir(processes);
     return found;

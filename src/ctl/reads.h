@@ -16,6 +16,8 @@ bool node_int(const char *path, int32_t *value);
 // A node's first word by velmora's rules, or "none".
 std::string node_word(const char *path);
 
+// The process the pid file names, when it runs velmora; "" otherwise.
+std::string pid_file_velmora();
 // The module's running velmora: the process the pid file names when it runs
 // velmora, else any that runs velmora under velmoractl's own root (its pid
 // file gone, or naming another process); "" when none runs.

@@ -29,8 +29,10 @@ CtlOutput ctl_start_lock(int fd) {
             return usage_error("start-lock: descriptor " + std::to_string(fd) + ": " +
                                strerror(errno));
         }
-        // One started otherwise (by hand, or by a start.sh before this lock).
-        const std::string pid = running_velmora();
+        // Locked: velmora may still run, started otherwise (by hand, or by a
+        // start.sh before this lock), so every process is looked at once.
+        // Waiting: the holder's velmora shows in the pid file.
+        const std::string pid = locked ? running_velmora() : pid_file_velmora();
         if (!pid.empty()) {
             if (locked) (void)flock(fd, LOCK_UN);
             return CtlOutput{1, "velmora runs already (pid " + pid + ")\n", ""};

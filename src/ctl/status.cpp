@@ -68,12 +68,13 @@ CtlOutput ctl_status() {
     const auto line = [&out](const char *key, const std::string &value) {
         out += std::string(key) + "=" + value + "\n";
     };
-    const std::string pid = running_velmora();
+    // Since when velmora runs is the pid file's time, known only when it names velmora.
+    const std::string named = pid_file_velmora();
+    const std::string pid = named.empty() ? running_velmora() : named;
     struct stat st;
     line("running", pid.empty() ? "no" : "yes");
     line("pid", pid);
-    // Known from the pid file's time only when the pid file names it.
-    line("since", !pid.empty() && file_text(kPidFile) == pid && stat(kPidFile, &st) == 0
+    line("since", !named.empty() && stat(kPidFile, &st) == 0
                       ? local_time(st.st_mtime, "%Y-%m-%d %H:%M")
                       : "");
     line("last_report", pid.empty() ? last_velmora_report() : "");
