@@ -1,5 +1,5 @@
-# Plots a charge CSV (run,clock,battery_C,board_C,target_C,limit_mA,current_mA,soc_pct)
-# to a PNG: temperatures and target, limit and current, state of charge.
+# Plots a charge CSV (run,clock,battery_C,board_C,target_C,limit_mA,current_mA,soc_pct,
+# then any columns it does not draw) to a PNG: temperatures and target, limit and current, state of charge.
 # gnuplot -e "csv='charge.csv'; png='charge.png'; runs='regulated unregulated'" plot.gp
 set terminal pngcairo size 1200,1000 font ",10"
 set output png

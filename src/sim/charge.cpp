@@ -26,7 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double kSampleEvery_s = 10;    // CSV rows, one per daemon cycle
 constexpr int kScreenOnBacklight = 120;  // any brightness but 0 means screen on
 constexpr double kBehindWarning_s = 5;   // half a cycle: velmora then reads a stale phone
 constexpr auto kFirstWriteWait = std::chrono::seconds(5);  // a full phone gets no write
@@ -130,6 +129,13 @@ std::string padded(const std::string &text, int width, bool left) {
     return left ? text + pad : pad + text;
 }
 
+// Whether the screen is on t_s seconds into o's charge.
+bool screen_on_at(const Options &o, double t_s) {
+    return std::any_of(
+        o.screen_on_s.begin(), o.screen_on_s.end(),
+        [t_s](const std::array<double, 2> &span) { return span[0] <= t_s && t_s < span[1]; });
+}
+
 }  // namespace
 
 [[noreturn]] void die(const std::string &what) {
@@ -150,12 +156,6 @@ std::string fixed(double v) {
     char text[32];
     snprintf(text, sizeof text, "%.1f", v);
     return std::isnan(v) ? "-" : text;
-}
-
-bool screen_on_at(const Options &o, double t_s) {
-    return std::any_of(
-        o.screen_on_s.begin(), o.screen_on_s.end(),
-        [t_s](const std::array<double, 2> &span) { return span[0] <= t_s && t_s < span[1]; });
 }
 
 void print_row(const char *what, const std::string &x, const std::string &y) {

@@ -14,13 +14,14 @@
 #include "wear.h"
 
 constexpr double kMaxCharge_s = 6 * 3600;  // a charge that is not full by then is cut off
+constexpr double kSampleEvery_s = 10;      // a run's samples, one per velmora cycle
 
 struct Options {
     PhoneParams phone;
     double start_soc_pct = 15;
-    std::string start = "2026-06-01 21:30:00";                        // UTC on the faked clock
-    double start_battery_C = NAN, start_board_C = NAN;                // NaN: at the ambient
-    std::vector<std::array<double, 2>> screen_on_s = {{0, 20 * 60}};  // [from, to) with it on
+    std::string start = "2026-06-01 21:30:00";          // UTC on the faked clock
+    double start_battery_C = NAN, start_board_C = NAN;  // NaN: at the ambient
+    std::vector<std::array<double, 2>> screen_on_s;     // [from, to) with it on, s
     double speed = 300;
     double minutes = kMaxCharge_s / 60;  // stop here if not full before
     double stop_soc_pct = 100;
@@ -40,8 +41,9 @@ struct Sample {
 struct Run {
     const char *name = "";
     std::vector<Sample> samples;
-    // Seconds to each 10 % of level as the capacity node shows it: [8] is 80 %.
+    // Seconds to each 10 % of level as the capacity node shows it (to_s(80)).
     std::array<double, 11> to_level_s = {NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN};
+    double to_s(int level_pct) const { return to_level_s[level_pct / 10]; }
     double to_full_s = NAN, peak_C = -INFINITY;
     double above_s = 0;                         // time with the battery over target + 1 °C
     double deviation_sum = 0, deviation_s = 0;  // |battery - target| once the target was reached
@@ -57,9 +59,6 @@ std::string clock_at(time_t start, double t_s);
 
 // v with one decimal, or "-" when NaN (a mark the charge never reached).
 std::string fixed(double v);
-
-// Whether the screen is on t_s seconds into o's charge.
-bool screen_on_at(const Options &o, double t_s);
 
 // One row of a two-column table: what, then x and y, each padded.
 void print_row(const char *what, const std::string &x, const std::string &y);

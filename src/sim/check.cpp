@@ -18,7 +18,6 @@ constexpr double kTrustShare = 0.10;
 constexpr double kTrustSlack_min = 2;
 constexpr double kTrustPeak_K = 1;
 constexpr double kTrustRms_K = 1;
-constexpr double kSample_s = 10;  // the run's samples, one per velmora cycle
 constexpr int kMarkStep_pct = 10;
 
 struct Span {
@@ -43,7 +42,7 @@ Span longest_charge(const Log &log) {
 
 // The twin's sample t_s seconds into its charge, or null past its end.
 const Sample *sample_at(const Run &run, double t_s) {
-    const long k = std::lround(t_s / kSample_s) - 1;
+    const long k = std::lround(t_s / kSampleEvery_s) - 1;
     if (k < 0) return run.samples.empty() ? nullptr : &run.samples.front();
     return k < static_cast<long>(run.samples.size()) ? &run.samples[k] : nullptr;
 }
@@ -81,8 +80,8 @@ int check(const Log &log, const Options &base) {
     for (size_t k = span.first; k <= span.last; ++k) {
         if (!log.lines[k].screen_on) continue;
         const double from = static_cast<double>(log.lines[k].t - first.t);
-        const double to =
-            k < span.last ? static_cast<double>(log.lines[k + 1].t - first.t) : from + kSample_s;
+        const double to = k < span.last ? static_cast<double>(log.lines[k + 1].t - first.t)
+                                        : from + kSampleEvery_s;
         if (!o.screen_on_s.empty() && o.screen_on_s.back()[1] == from)
             o.screen_on_s.back()[1] = to;
         else
@@ -105,7 +104,7 @@ int check(const Log &log, const Options &base) {
         for (size_t k = span.first; k <= span.last && std::isnan(log_min); ++k) {
             if (log.lines[k].level_pct >= mark) log_min = (log.lines[k].t - first.t) / 60.0;
         }
-        const double twin_min = twin.to_level_s[mark / kMarkStep_pct] / 60;
+        const double twin_min = twin.to_s(mark) / 60;
         const std::string what = "minutes to " + std::to_string(mark) + " %";
         print_row(what.c_str(), fixed(log_min), fixed(twin_min));
         if (!(std::fabs(twin_min - log_min) <= std::max(kTrustShare * log_min, kTrustSlack_min)))

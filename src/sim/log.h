@@ -20,7 +20,7 @@ struct LogLine {
     double level_pct;
     double limit_A;  // the last charging cycle's limit, read back from the node
     // The settings velmora charged under (targets in m°C).
-    int32_t power, night, morning, on_temp_mC, off_temp_mC;
+    int32_t power, night, morning, on_temp_mC, off_temp_mC;  // night, morning: hours
 };
 
 struct Log {

@@ -30,6 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The columns of a charge's CSV that tools/plot.gp draws.
+constexpr char kPlotColumns[] = "run,clock,battery_C,board_C,target_C,limit_mA,current_mA,soc_pct";
 constexpr double kMinCharging_s = 30 * 60;                  // less does not pin a phone down
 constexpr const char *kSweepStart = "2026-06-01 12:00:00";  // daytime: the screen-off target holds
 constexpr double kSweepSpeed = 600;                         // also check's
@@ -169,7 +171,7 @@ Command parse(int argc, char **argv) {
 
 void print_summary(const Run &a, const Run &b, double capacity_Ah) {
     print_row("", a.name, b.name);
-    print_row("minutes to 80 %", fixed(a.to_level_s[8] / 60), fixed(b.to_level_s[8] / 60));
+    print_row("minutes to 80 %", fixed(a.to_s(80) / 60), fixed(b.to_s(80) / 60));
     print_row("minutes to full", fixed(a.to_full_s / 60), fixed(b.to_full_s / 60));
     print_row("peak battery temperature, °C", fixed(a.peak_C), fixed(b.peak_C));
     print_row("minutes above target + 1 °C", fixed(a.above_s / 60), fixed(b.above_s / 60));
@@ -187,7 +189,7 @@ void print_summary(const Run &a, const Run &b, double capacity_Ah) {
 void write_csv(const std::string &path, time_t start, const std::vector<const Run *> &runs) {
     FILE *csv = fopen(path.c_str(), "w");
     if (csv == nullptr) die("cannot write " + path);
-    fprintf(csv, "run,clock,battery_C,board_C,target_C,limit_mA,current_mA,soc_pct\n");
+    fprintf(csv, "%s\n", kPlotColumns);
     for (const Run *run : runs) {
         for (const Sample &x : run->samples) {
             fprintf(csv, "%s,%s,%.2f,%.2f,%.1f,%.0f,%.0f,%.1f\n", run->name,
@@ -268,7 +270,7 @@ int run_replay(const Command &c) {
 int run_series(const Command &c) {
     std::ifstream in(c.log, std::ios::binary);
     if (!in) die("cannot read " + c.log);
-    printf("run,clock,battery_C,board_C,target_C,limit_mA,current_mA,soc_pct,status\n");
+    printf("%s,status\n", kPlotColumns);
     int skipped = 0;
     LogFields f;
     for (std::string line; std::getline(in, line);) {

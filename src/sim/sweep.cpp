@@ -75,10 +75,8 @@ int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C) {
     int best = -1;
     for (size_t i = 0; i < points.size(); ++i) {
         const Run &r = points[i].run;
-        if (std::isnan(r.to_level_s[8]) || !(r.peak_C <= max_peak_C))
-            continue;  // no --max-peak: none
-        if (best < 0 || r.to_level_s[8] < points[best].run.to_level_s[8])
-            best = static_cast<int>(i);
+        if (std::isnan(r.to_s(80)) || !(r.peak_C <= max_peak_C)) continue;  // no --max-peak: none
+        if (best < 0 || r.to_s(80) < points[best].run.to_s(80)) best = static_cast<int>(i);
     }
     return best;
 }
@@ -100,12 +98,12 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
         const bool mark = static_cast<int>(i) == chosen;
         const double wear = wear_permille(r.wear, capacity_Ah);
         printf("%20.1f %6d %16s %16.1f %28.1f  %s%s\n", x.off_temp_mC / 1000.0, x.power,
-               fixed(r.to_level_s[8] / 60).c_str(), r.peak_C, r.above_s / 60,
+               fixed(r.to_s(80) / 60).c_str(), r.peak_C, r.above_s / 60,
                wear_text(wear, coolest_wear).c_str(), mark ? "  <" : "");
         char row[160];
         snprintf(row, sizeof row, "%g,%d,%s,%.2f,%.2f,%d,%.4f\n", x.off_temp_mC / 1000.0, x.power,
-                 std::isnan(r.to_level_s[8]) ? "NaN" : fixed(r.to_level_s[8] / 60).c_str(),
-                 r.peak_C, r.above_s / 60, mark, wear);
+                 std::isnan(r.to_s(80)) ? "NaN" : fixed(r.to_s(80) / 60).c_str(), r.peak_C,
+                 r.above_s / 60, mark, wear);
         csv += row;
     }
     if (!write_atomically(csv_path.c_str(), csv, false)) die("cannot write " + csv_path);
@@ -116,10 +114,10 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
     } else {
         const SweepPoint &x = points[chosen];
         printf("< the fastest under %.1f °C: 息屏温度=%d, 功率=%d, %.1f minutes to 80 %%\n",
-               max_peak_C, x.off_temp_mC, x.power, x.run.to_level_s[8] / 60);
+               max_peak_C, x.off_temp_mC, x.power, x.run.to_s(80) / 60);
     }
     if (std::none_of(points.begin(), points.end(),
-                     [](const SweepPoint &x) { return !std::isnan(x.run.to_level_s[8]); })) {
+                     [](const SweepPoint &x) { return !std::isnan(x.run.to_s(80)); })) {
         printf("no setting reached 80 %%: nothing to plot\n");
         return;
     }

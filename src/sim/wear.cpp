@@ -19,25 +19,28 @@ namespace {
 
 constexpr double kKelvin = 273.15;
 constexpr double kCalendarSlope = 7.543;  // per V
-constexpr double kCalendarOffset = 23.75;
-constexpr double kCalendarScale = 1e6;
+constexpr double kCalendarOffset =
+    23.75;  // V × kCalendarSlope minus this: the voltage's factor, 0 at 3.15 V
+constexpr double kCalendarScale = 1e6;  // of capacity per day^0.75, before the Arrhenius factor
 constexpr double kCalendarActivation_K = 6976;
 constexpr double kCycleVoltage = 7.348e-3;     // per V²
 constexpr double kCycleVoltageCentre = 3.667;  // V
-constexpr double kCycleBase = 7.6e-4;
-constexpr double kCycleDepth = 4.081e-3;
+constexpr double kCycleBase = 7.6e-4;          // of capacity per Ah^0.5
+constexpr double kCycleDepth = 4.081e-3;  // of capacity per Ah^0.5, per whole depth of discharge
 constexpr double kPaperCell_Ah = 2.15;
 constexpr double kReferenceDays = 365;
 constexpr double kReferenceCharges = 365;
 constexpr double kSecondsPerDay = 86400;
 constexpr double kSecondsPerHour = 3600;
 
-}  // namespace
-
+// The calendar part's rate alpha_cap, per day^0.75, at an open-circuit
+// voltage (V) and a battery temperature (°C).
 double calendar_alpha(double ocv_V, double battery_C) {
     return std::max(0.0, kCalendarSlope * ocv_V - kCalendarOffset) * kCalendarScale *
            std::exp(-kCalendarActivation_K / (battery_C + kKelvin));
 }
+
+}  // namespace
 
 void add_wear(WearStress &w, const PhoneState &s, double dt_s) {
     const double v = open_circuit_V(s.soc);

@@ -14,10 +14,6 @@ struct WearStress {
     double soc_low = 1, soc_high = 0;  // the charge's span, 0..1
 };
 
-// The calendar part's rate alpha_cap, per day^0.75, at an open-circuit
-// voltage (V) and a battery temperature (°C).
-double calendar_alpha(double ocv_V, double battery_C);
-
 // Adds dt_s seconds in state s to w.
 void add_wear(WearStress &w, const PhoneState &s, double dt_s);
 
