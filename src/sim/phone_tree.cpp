@@ -48,12 +48,13 @@ std::string settings_text(int dlog, int power, int night, int morning, int on_te
 bool lay_out_tree(const std::string &root, const PhoneReadings &readings, int32_t limit_uA,
                   const std::string &settings, NodeTexts *shown) {
     std::error_code error;
-    for (const char *file :
-         {kStatusNode, kBatteryTempNode, kBoardTempNode, kCurrentNowNode, kCapacityNode,
-          kQualcommBacklightNode, kOldChargeNode, kSettingsFile}) {
+    const auto make_room = [&](const char *file) {
         std::filesystem::create_directories(std::filesystem::path(root + "/" + file).parent_path(),
                                             error);
-    }
+    };
+    for (const char *node : kReadingNodes) make_room(node);
+    make_room(kOldChargeNode);
+    make_room(kSettingsFile);
     *shown = NodeTexts{};
     return publish(root, readings, shown) &&
            put(root, kOldChargeNode, std::to_string(limit_uA) + "\n") &&
