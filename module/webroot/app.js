@@ -251,8 +251,10 @@ async function saveFile(entries) {
   const bytes = new Uint8Array(parts.reduce((sum, part) => sum + part.length, 0));
   parts.reduce((at, part) => (bytes.set(part, at), at + part.length), 0);
   const token = /^(none|\d+-[0-9a-f]{16})$/.test(settings.get('token')) ? `--if ${settings.get('token')} ` : '';
-  const {code, out, err} = await ctl(`save ${token}${toBase64(bytes)}`, {base64: true, accepted: [0, 1, 3]});
-  return {code, verdict: out.trim(), warning: err};
+  // velmoractl not run, or bad input (2): its message stands for the verdict.
+  return ctl(`save ${token}${toBase64(bytes)}`, {base64: true, accepted: [0, 1, 3]})
+    .then(({code, out, err}) => ({code, verdict: out.trim(), warning: err}),
+      (error) => ({code: 2, verdict: error.message, warning: ''}));
 }
 
 // Runs a save with Save and the switch disabled, so that a second click or
@@ -279,9 +281,9 @@ const onSave = (event) => (event.preventDefault(), whileSaving(async () => {
     return;
   }
   result.textContent = t('save_saving');
-  const {code, verdict, warning} = await saveFile(entries).catch((error) => ({code: 2, verdict: error.message}));
+  const {code, verdict, warning} = await saveFile(entries);
   result.textContent = code === 0 ? t('save_saved') + (warning && ` ${t('save_warning', {warning})}`) :
-      code === 3 ? t('save_stale') : code === 1 ? t('save_refused', {verdict}) : t('save_failed', {message: verdict});
+      code === 3 ? t('save_stale') : t('save_refused', {verdict});
   result.className = code === 0 && !warning ? '' : 'failed';
   if (code === 0 || code === 3) await loadSettings();
   await loadStatus();
@@ -297,7 +299,7 @@ const onLogSwitch = () => whileSaving(async () => {
   }
   const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() :
     kind === 'word' ? words[name] : stored(name, kind)]);
-  const {code, verdict, warning} = await saveFile(entries).catch((error) => ({code: 2, verdict: error.message}));
+  const {code, verdict, warning} = await saveFile(entries);
   if (code !== 0) logSwitch.setAttribute('aria-checked', String(!on));  // the file is as it was
   $('log-summary').textContent = code === 0 ?
       t(on ? 'log_switched_on' : 'log_switched_off') + (warning && ` ${t('save_warning', {warning})}`) :

@@ -66,7 +66,6 @@ const TEXTS_EN = {
   save_saving: 'Saving…',
   save_saved: 'Saved. velmora reads it at its next cycle (within 10 s while charging, 50 s otherwise).',
   save_refused: 'Not saved: {verdict}',
-  save_failed: 'Not saved: {message}',
   save_stale: 'Not saved: the settings file was changed elsewhere since this page read it. ' +
       'The form now shows it as it is: make your change again and save.',
   save_warning: 'But: {warning}',

@@ -64,7 +64,6 @@ const TEXTS_ZH = {
   save_saving: '正在保存…',
   save_saved: '已保存。velmora 在下一个周期读取（充电时 10 秒内，否则 50 秒内）。',
   save_refused: '未保存：{verdict}',
-  save_failed: '未保存：{message}',
   save_stale: '未保存：本页读取之后，配置文件在别处被改过。表单已显示它现在的内容：请重新修改后再保存。',
   save_warning: '但是：{warning}',
 
