@@ -1,3 +1,5 @@
+// The diagnostic line: its bytes, its current and capacity fields, and a log
+// that cannot be opened.
 #include "debug_log.h"
 
 #include <string>

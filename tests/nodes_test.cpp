@@ -1,3 +1,5 @@
+// The node readers on hostile contents, the platform probe and the charge
+// node's write-and-lock.
 #include <climits>
 #include <string>
 

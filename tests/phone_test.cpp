@@ -19,15 +19,14 @@ void run(const std::string &command) {
 
 // A booted phone in the root manager's BusyBox shell, charging with the log
 // on, with the module from the zip and its time zone property set to zone.
-void lay_out_chroot_phone(const fs::path &root, const std::string &zone) {
-    run(VELMORA_SOURCE_DIR "/tests/helpers/lay-out-phone " + root.string() + " Charging 1 busybox");
+void lay_out_zoned_phone(const fs::path &root, const std::string &zone) {
+    lay_out_chroot_phone(root, 1);
     put(root / "timezone", zone + "\n");
     // Battery at 39.0 °C, no board sensor and a 39 °C target at every hour (no
     // night window): drive 25 at power 27, 1833 x 27 x 25 uA in any zone.
     put(root / kBatteryTempNode, "390\n");
     fs::remove(root / kBoardTempNode);
     put(root / kSettingsFile, settings(1, 27, 22, 22, 40000, 39000));
-    run(VELMORA_SOURCE_DIR "/tests/helpers/unpack-module " + root.string() + " " VELMORA_ZIP);
     // The zip's velmora: static AArch64, with the device's own paths.
     const std::string velmora = (root / kModule / "velmora.arm64").string();
     run("file -b " + velmora + " | grep -q 'ARM aarch64.*, statically linked'");
@@ -53,7 +52,7 @@ TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
         char name[] = "/tmp/velmora-phone-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         phone.root = name;
-        lay_out_chroot_phone(phone.root, phone.zone);
+        lay_out_zoned_phone(phone.root, phone.zone);
     }
     const time_t started = time(nullptr);
     for (Phone &phone : phones) {

@@ -1,3 +1,4 @@
+// One PID step on a table of temperatures, states and out-of-range inputs.
 #include "regulator.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The settings file: every form velmora reads or refuses, beside velmoractl
+// check's verdict on it; the night window and the target it picks.
 #include <string>
 
 #include "commands.h"

@@ -18,16 +18,11 @@ namespace {
 
 using Faults = std::map<std::string, int>;  // what went wrong, how often
 
-pid_t velmora_at(const fs::path &root, double speed) {
-    return launch_velmora(VELMORA_BINARY, FAKETIME_LIBRARY, root, "stderr", "2026-06-01 22:00:00",
-                          speed);
-}
-
 // Each round a save of a (valid) and one of b (valid, or refused) at once,
 // while velmora at x1000 (a cycle every 10 ms) and a reader poll 配置.
 Faults saves_at_once(const fs::path &root, int rounds, bool refused) {
     Faults faults;
-    const pid_t velmora = velmora_at(root, 1000);
+    const pid_t velmora = start_velmora(root, "2026-06-01 22:00:00", 1000);
     std::atomic<bool> done{false};
     int torn = 0;
     std::thread reader([&] {
@@ -77,17 +72,16 @@ Faults starts_at_once(int rounds) {
     Faults faults;
     char name[] = "/tmp/velmora-stress-XXXXXX";
     const fs::path root = mkdtemp(name), module = root / "data/adb/modules/velmora";
-    const std::string r = root.string(), helpers = VELMORA_SOURCE_DIR "/tests/helpers/";
-    EXPECT_EQ(
-        system((helpers + "lay-out-phone " + r + " Charging 0 busybox && " + helpers +
-                "unpack-module " + r +
-                " " VELMORA_ZIP " && cp " VELMORA_BINARY " " VELMORA_CTL " " + module.string() +
-                " && for lib in $(ldd " VELMORA_BINARY " | grep -o '/[^ ]*'); do install -D $lib " +
-                r + "$lib; done")
-                   .c_str()),
-        0);
-    const std::string start =
-        helpers + "in-phone " + r + " 'sh /data/adb/modules/velmora/start.sh'";
+    const std::string r = root.string();
+    lay_out_chroot_phone(root, 0);
+    EXPECT_EQ(system(("cp " VELMORA_BINARY " " VELMORA_CTL " " + module.string() +
+                      " && for lib in $(ldd " VELMORA_BINARY " | grep -o '/[^ ]*'); do install -D "
+                      "$lib " +
+                      r + "$lib; done")
+                         .c_str()),
+              0);
+    const std::string start = VELMORA_SOURCE_DIR "/tests/helpers/in-phone " + r +
+                              " 'sh /data/adb/modules/velmora/start.sh'";
     const fs::path node = root / kOldChargeNode;
     for (int i = 0; i < rounds; ++i) {
         auto first = std::async(std::launch::async, system, start.c_str()),
@@ -120,7 +114,7 @@ Faults keep_after_failed_keep(const fs::path &root, int rounds) {
         fs::create_directory(kChargerKeptFile);  // in the record's way
         EXPECT_NE(ctl_charger_keep().status, 0);
         fs::remove(kChargerKeptFile);
-        const pid_t velmora = velmora_at(root, 100);
+        const pid_t velmora = start_velmora(root, "2026-06-01 22:00:00");
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         (void)ctl_charger_keep();
         end_velmora(velmora);

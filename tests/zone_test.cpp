@@ -1,3 +1,5 @@
+// The phone's time zone: packed tzdata files, whole and damaged, and Java's
+// GMT offsets.
 #include "zone.h"
 
 #include <cstdlib>

@@ -104,6 +104,23 @@ inline bool wait_until(const std::function<bool()> &done) {
     return false;
 }
 
+// The real velmora on the phone at root, its faked clock starting at at
+// ("YYYY-MM-DD hh:mm:ss", UTC) and running speed times faster than real time.
+inline pid_t start_velmora(const fs::path &root, const std::string &at, double speed = 100) {
+    return launch_velmora(VELMORA_BINARY, FAKETIME_LIBRARY, root, root / "stderr", at, speed);
+}
+
+// A phone tree at root for a chroot, charging with the log switch at dlog:
+// the manager's BusyBox shell (helpers/lay-out-phone) and the zip's module
+// (helpers/unpack-module, its binaries through qemu).
+inline void lay_out_chroot_phone(const fs::path &root, int dlog) {
+    const std::string helpers = VELMORA_SOURCE_DIR "/tests/helpers/", r = root.string();
+    ASSERT_EQ(system((helpers + "lay-out-phone " + r + " Charging " + std::to_string(dlog) +
+                      " busybox && " + helpers + "unpack-module " + r + " " VELMORA_ZIP)
+                         .c_str()),
+              0);
+}
+
 // Runs each test in a fresh phone tree in a temporary directory that is also
 // the working directory, where the host build's paths lead, with a fresh state.
 class InTree : public ::testing::Test {
@@ -127,9 +144,7 @@ protected:
 class Velmora : public InTree {
 protected:
     // Starts velmora with the faked clock at start ("YYYY-MM-DD hh:mm:ss", UTC).
-    pid_t start(const std::string &at) {
-        return launch_velmora(VELMORA_BINARY, FAKETIME_LIBRARY, root_, root_ / "stderr", at, 100);
-    }
+    pid_t start(const std::string &at) { return start_velmora(root_, at); }
     // Waits for velmora to end by itself: its exit status, or -1 when it did not.
     int exit_status(pid_t pid) {
         int status = -1;
