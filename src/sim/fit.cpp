@@ -133,7 +133,7 @@ std::vector<double> taper_residuals(const Problem &pb, const PhoneParams &p) {
         const LogLine &x = pb.log.lines[i];
         PhoneState s;
         s.battery_C = x.battery_C;
-        s.soc = (x.level_pct + 0.5) / 100;  // the level is whole percent, rounded down
+        s.soc = soc_of(x);
         bool voltage_limited;
         r.push_back(charge_current_A(p, s, x.limit_A, &voltage_limited) - x.current_A);
     }
@@ -263,7 +263,7 @@ Prediction replay(const Log &log, const PhoneParams &p) {
             for (time_t t = previous->t; t < x.t; ++t)
                 heat(p, s, previous->current_A, screen_on, 1);
         }
-        s.soc = (x.level_pct + 0.5) / 100;  // the level is whole percent, rounded down
+        s.soc = soc_of(x);
         if (x.charging) {
             out.battery_C.push_back(s.battery_C);
             out.board_C.push_back(s.board_C);

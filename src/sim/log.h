@@ -32,6 +32,12 @@ struct Log {
     double charging_s = 0;       // time covered by charging cycles
 };
 
+// The state of charge (0..1) a line's level stands for: the level is whole
+// percent, rounded down, so the middle of its percent.
+inline double soc_of(const LogLine &x) {
+    return (x.level_pct + 0.5) / 100;
+}
+
 // Whether line i charges on from the line before it: both charging, at most
 // a cycle apart. A run of such lines is one charge.
 inline bool continues_charge(const Log &log, size_t i) {
