@@ -26,7 +26,7 @@ say() {  # say ENGLISH CHINESE: the line in the phone's language
   case $locale in zh*) echo "$2" ;; *) echo "$1" ;; esac
 }
 
-named() {  # named KEY VALUE: a word of velmoractl's, in Chinese where the phone is
+named() {  # named KEY VALUE: a word of velmoractl's, in Chinese where the phone is (as the page's texts-zh.js)
   case $locale/$1=$2 in
     zh*/screen=on | zh*/target=screen\ on) echo 亮屏 ;;
     zh*/screen=off | zh*/target=screen\ off) echo 息屏 ;;
