@@ -76,7 +76,7 @@ std::string pid_file_velmora() {
 }
 
 std::string running_velmora() {
-    const std::string named = pid_file_velmora();
+    std::string named = pid_file_velmora();
     if (!named.empty()) return named;
     DIR *processes = opendir(kProcDir);
     std::string found;
