@@ -10,7 +10,7 @@
 #include "files.h"
 #include "fuzz_tree.h"
 #include "main.h"
-#include "nodes.h"
+#include "module_files.h"
 #include "state.h"
 #include "verdict.h"
 

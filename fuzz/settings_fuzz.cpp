@@ -3,7 +3,7 @@
 
 #include "fuzz_tree.h"
 #include "main.h"
-#include "nodes.h"
+#include "module_files.h"
 #include "state.h"
 
 namespace {

@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "log_line.h"
+#include "messages.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "state.h"
 
@@ -22,7 +24,7 @@ constexpr mode_t kNewFileMode = 0666;  // before the umask, as for any new file
 void debug() {
     const ControllerState &s = g_state;
     const int outputFile = open(kLogFile, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewFileMode);
-    if (outputFile < 0) perror("无法打开输出文件");
+    if (outputFile < 0) perror(kMsgOutputUnopened);
     const int32_t current_mA = read_int(kCurrentNowNode) / kMicroampsPerLoggedMilliamp;
     const int32_t capacity_pct = read_int(kCapacityNode);
     if (outputFile < 0) return;

@@ -9,7 +9,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "cycle.h"
 #include "debug_log.h"
+#include "messages.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "regulator.h"
 #include "scan.h"
@@ -18,10 +21,6 @@
 ControllerState g_state;
 
 namespace {
-
-constexpr char kChargingToken[] = "Charging";
-constexpr unsigned kChargingPause_s = 10;
-constexpr unsigned kIdlePause_s = 50;
 
 // Stamps the cycle with the local time. Should the conversion ever fail, the
 // previous stamp and hour stay.
@@ -44,7 +43,7 @@ bool regulate() {
     const char *node = charge_node(g_state.device_status);
     const int aimFile = open_charge_node(node);
     if (aimFile < 0) {
-        perror("无法打开输出文件");
+        perror(kMsgOutputUnopened);
         return false;
     }
     write_aim_current(aimFile, PID_MOD(g_state.in_power, g_state.aim_temp, g_state.temp_batery,
@@ -59,11 +58,11 @@ bool regulate() {
 bool read_config() {
     ScanInput inputFile;
     if (!scan_open(inputFile, kSettingsFile)) {
-        perror("无法打开读取配置文件");
+        perror(kMsgSettingsUnopened);
         return false;
     }
     const bool complete = read_settings(inputFile, g_state) == kSettingsCount;
-    if (!complete) perror("读取配置数据失败");
+    if (!complete) perror(kMsgSettingsIncomplete);
     scan_close(inputFile);
     return complete;
 }

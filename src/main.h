@@ -6,9 +6,9 @@
 
 #include "settings.h"
 
-// Reads the eight settings into g_state. Reports "无法打开读取配置文件" when the
-// file cannot be opened and "读取配置数据失败" when fewer than eight values
-// convert (a number beyond the int32 range counts as not converted).
+// Reads the eight settings into g_state. Reports kMsgSettingsUnopened when the
+// file cannot be opened and kMsgSettingsIncomplete when fewer than eight
+// values convert (a number beyond the int32 range counts as not converted).
 bool read_config();
 
 // Sets g_state.aim_temp from the backlight, the hour and the settings.

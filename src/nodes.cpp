@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "messages.h"
 #include "scan.h"
 #include "state.h"
 
@@ -17,12 +18,12 @@ char read_date_char[24];
 int32_t read_int(const char *path) {
     ScanInput in;
     if (!scan_open(in, path)) {
-        perror("读取字符串失败");
+        perror(kMsgIntNodeUnopened);
         return 0;
     }
     int32_t value = 0;
     if (!scan_int(in, &value)) {
-        perror("读取传感器数据失败");
+        perror(kMsgIntNodeNoNumber);
         value = 0;
     }
     scan_close(in);
@@ -32,11 +33,11 @@ int32_t read_int(const char *path) {
 const char *read_char(const char *path) {
     ScanInput in;
     if (!scan_open(in, path)) {
-        perror("无法打开输入文件");
+        perror(kMsgWordNodeUnopened);
         return "0";
     }
     const bool found = scan_word(in, read_date_char, sizeof read_date_char);
-    if (!found) perror("读取数据失败");
+    if (!found) perror(kMsgWordNodeEmpty);
     scan_close(in);
     return found ? read_date_char : "0";
 }
@@ -54,7 +55,7 @@ const char *charge_generation() {
 bool probe_platform() {
     const char *family = backlight_family();
     if (family == nullptr) {
-        perror("不是适配处理器机型");
+        perror(kMsgNoBacklight);
         return false;
     }
     g_state.device = family;

@@ -1,4 +1,4 @@
-// Everything velmora knows about the phone's files: the catalogue of paths,
+// Everything velmora knows about the phone's own files: the catalogue of paths,
 // the two node readers, the start-up probe and the write-and-lock protocol of
 // the charge-current node. The readers' scanner is in scan.h.
 #pragma once
@@ -34,39 +34,19 @@ constexpr char kNewChargeNode[] =
 constexpr char kCurrentNowNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery/current_now";
 // Battery capacity, whole percent.
 constexpr char kCapacityNode[] = VELMORA_PREFIX "/sys/class/power_supply/battery/capacity";
-// The settings file, re-read every cycle, and the diagnostic log beside it.
-constexpr char kSettingsFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/配置";
-constexpr char kLogFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/PID_log";
-
-// The module directory's other files, which velmora never opens: its pid, and
-// its error stream with that stream's older half (start.sh), the lock of saves
-// (velmoractl save), the zone's TZ value (velmoractl zone), and the charge
-// node's own value and mode from before velmora (velmoractl charger).
-constexpr char kModuleDir[] = VELMORA_PREFIX "/data/adb/modules/velmora";
-constexpr char kPidFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.pid";
-constexpr char kErrFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.err";
-constexpr char kOlderErrFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.err.1";
-constexpr char kSaveLockFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/save.lock";
-constexpr char kTzFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.tz";
-constexpr char kChargerKeptFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/charger.kept";
-// A pending update's module directory and settings, installed at the next boot.
-constexpr char kUpdateDir[] = VELMORA_PREFIX "/data/adb/modules_update/velmora";
-constexpr char kUpdateSettingsFile[] = VELMORA_PREFIX "/data/adb/modules_update/velmora/配置";
-// This boot's id, a fresh text at every boot.
-constexpr char kBootIdFile[] = VELMORA_PREFIX "/proc/sys/kernel/random/boot_id";
-// The processes, for a pid's cmdline.
-constexpr char kProcDir[] = VELMORA_PREFIX "/proc";
-
-// Read and written by `velmoractl zone` before velmora starts, never by velmora:
-// Android's packed time-zone files (which exist varies by Android version)
-// and the one zone's TZif rules copied from the newest of them.
+// Android's packed time-zone files, which `velmoractl zone` reads before
+// velmora starts (which exist varies by Android version); velmora never does.
 constexpr const char *kPackedTzdataFiles[] = {
     VELMORA_PREFIX "/apex/com.android.tzdata/etc/tz/tzdata",
     VELMORA_PREFIX "/apex/com.android.runtime/etc/tz/tzdata",
     VELMORA_PREFIX "/data/misc/zoneinfo/current/tzdata",
     VELMORA_PREFIX "/system/usr/share/zoneinfo/tzdata",
 };
-constexpr char kZoneFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/zoneinfo";
+
+// This boot's id, a fresh text at every boot.
+constexpr char kBootIdFile[] = VELMORA_PREFIX "/proc/sys/kernel/random/boot_id";
+// The processes, for a pid's cmdline.
+constexpr char kProcDir[] = VELMORA_PREFIX "/proc";
 
 constexpr int32_t kMicroampsPerMilliamp = 1000;
 
@@ -85,11 +65,11 @@ constexpr char kNewGenerationTag[] = "新机型";
 // Every successful read_char() overwrites it.
 extern char read_date_char[24];
 
-// The node's integer, or 0 after the report "读取字符串失败" (cannot open) or
-// "读取传感器数据失败" (no integer in it, or one beyond the int32 range).
+// The node's integer, or 0 after the report kMsgIntNodeUnopened (cannot open)
+// or kMsgIntNodeNoNumber (no integer in it, or one beyond the int32 range).
 int32_t read_int(const char *path);
 // The node's first word in read_date_char, or "0" after the report
-// "无法打开输入文件" (cannot open) or "读取数据失败" (no word in it).
+// kMsgWordNodeUnopened (cannot open) or kMsgWordNodeEmpty (no word in it).
 const char *read_char(const char *path);
 
 // The backlight family whose node exists (the Qualcomm one first), or
@@ -98,7 +78,7 @@ const char *read_char(const char *path);
 const char *backlight_family();
 const char *charge_generation();
 // Sets g_state.device and g_state.device_status by those. Reports
-// "不是适配处理器机型" and returns false when neither backlight node exists.
+// kMsgNoBacklight and returns false when neither backlight node exists.
 bool probe_platform();
 const char *brightness_node(const char *device);
 const char *charge_node(const char *device_status);

@@ -6,27 +6,40 @@
 
 #include <cstdint>
 
+#include "cycle.h"
 #include "scan.h"
 #include "state.h"
 
-// The settings file's entries in their order: the key with its "=", then a
-// number into the field `number` or else a word into the field `word`.
+// What an entry's value means, for velmoractl's and the page's checks: the
+// log switch (1 on), a whole number, an hour 0..23, a temperature in m°C, or
+// a word of at most kSettingsWordMax_bytes.
+enum class SettingKind { kSwitch, kInteger, kHour, kMilliCelsius, kWord };
+constexpr const char *kSettingKindNames[] = {"switch", "integer", "hour", "celsius", "word"};
+
+// The settings file's entries in their order: the key with its "=", the name
+// velmoractl gives the value, its kind, then a number into the field `number`
+// or else a word into the field `word`.
 struct SettingsEntry {
     const char *key;
+    const char *name;
+    SettingKind kind;
     int32_t ControllerState::*number;
-    char (ControllerState::*word)[30];
+    char (ControllerState::*word)[kSettingsWord_bytes];
 };
 constexpr SettingsEntry kSettingsEntries[] = {
-    {"日志开关=", &ControllerState::dlog, nullptr},
-    {"功率=", &ControllerState::in_power, nullptr},
-    {"晚上=", &ControllerState::night, nullptr},
-    {"早上=", &ControllerState::morning, nullptr},
-    {"亮屏温度=", &ControllerState::on_temp, nullptr},
-    {"息屏温度=", &ControllerState::off_temp, nullptr},
-    {"版本=", nullptr, &ControllerState::PID_version},
-    {"机型=", nullptr, &ControllerState::phonemodel},
+    {"日志开关=", "log_switch", SettingKind::kSwitch, &ControllerState::dlog, nullptr},
+    {"功率=", "power", SettingKind::kInteger, &ControllerState::in_power, nullptr},
+    {"晚上=", "night", SettingKind::kHour, &ControllerState::night, nullptr},
+    {"早上=", "morning", SettingKind::kHour, &ControllerState::morning, nullptr},
+    {"亮屏温度=", "on_temp_mC", SettingKind::kMilliCelsius, &ControllerState::on_temp, nullptr},
+    {"息屏温度=", "off_temp_mC", SettingKind::kMilliCelsius, &ControllerState::off_temp, nullptr},
+    {"版本=", "version", SettingKind::kWord, nullptr, &ControllerState::PID_version},
+    {"机型=", "model", SettingKind::kWord, nullptr, &ControllerState::phonemodel},
 };
-constexpr int kSettingsCount = 8;
+constexpr int kSettingsCount = sizeof kSettingsEntries / sizeof kSettingsEntries[0];
+static_assert(kSettingsCount == 8, "配置 holds eight entries");
+// The longest word velmora keeps whole, bytes.
+constexpr int kSettingsWordMax_bytes = kSettingsWord_bytes - 1;
 
 // Reads the entries from `first` on into s, from where inputFile stands (the
 // first without leading whitespace); returns how many were read whole. The
@@ -45,9 +58,6 @@ inline int read_settings(ScanInput &inputFile, ControllerState &s, int first = 0
     }
     return kSettingsCount - first;
 }
-
-// Target with the screen off inside the night window, m°C.
-constexpr int32_t kNightTarget_mC = 39000;
 
 // Whether hour lies in the window from night to morning, both hours inside;
 // a window with night > morning spans midnight, one with night == morning is empty.

@@ -6,16 +6,19 @@
 
 #include <cstdint>
 
+// A word of the settings and its terminating zero, bytes.
+constexpr int kSettingsWord_bytes = 30;
+
 struct ControllerState {
     // Settings, overwritten by every successful read of the settings file.
-    int32_t dlog = 0;           // 1: append a diagnostic line every cycle
-    int32_t in_power = 0;       // power setting; limit = 1833 uA x in_power x drive
-    int32_t night = 0;          // hour 0..23 at which the night window opens
-    int32_t morning = 0;        // hour at which it closes (inclusive)
-    int32_t on_temp = 0;        // target with the screen on, m°C
-    int32_t off_temp = 0;       // target with the screen off outside the window, m°C
-    char PID_version[30] = {};  // free word, at most 29 bytes; only logged
-    char phonemodel[30] = {};   // free word, at most 29 bytes; only logged
+    int32_t dlog = 0;      // 1: append a diagnostic line every cycle
+    int32_t in_power = 0;  // power setting; limit = 1833 uA x in_power x drive
+    int32_t night = 0;     // hour 0..23 at which the night window opens
+    int32_t morning = 0;   // hour at which it closes (inclusive)
+    int32_t on_temp = 0;   // target with the screen on, m°C
+    int32_t off_temp = 0;  // target with the screen off outside the window, m°C
+    char PID_version[kSettingsWord_bytes] = {};  // free word, at most 29 bytes; only logged
+    char phonemodel[kSettingsWord_bytes] = {};   // free word, at most 29 bytes; only logged
 
     // Cycle readings. Idle cycles update only status, the settings and the time.
     const char *status = "0";  // first status token (points into read_date_char) or "0"

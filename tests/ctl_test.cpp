@@ -6,6 +6,7 @@
 #include "base64.h"
 #include "commands.h"
 #include "log_line.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "phone.h"
 #include "verdict.h"

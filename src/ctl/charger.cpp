@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "decimal.h"
 #include "files.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "reads.h"
 

@@ -3,7 +3,7 @@
 // version token a save may name.
 #include "base64.h"
 #include "commands.h"
-#include "nodes.h"
+#include "module_files.h"
 #include "settings.h"
 #include "verdict.h"
 
@@ -18,9 +18,9 @@ CtlOutput ctl_settings() {
     CtlOutput output;
     std::string words;  // the words' bytes, which may be of any encoding, like the notes
     for (int i = 0; i < kSettingsCount; ++i) {
-        output.out += std::string(kSettingsNames[i]) + "=" + setting_text(read, i) + "\n";
+        output.out += std::string(kSettingsEntries[i].name) + "=" + setting_text(read, i) + "\n";
         if (kSettingsEntries[i].word != nullptr) {
-            words += std::string(kSettingsNames[i]) +
+            words += std::string(kSettingsEntries[i].name) +
                      "_base64=" + base64_encode(setting_text(read, i)) + "\n";
         }
     }

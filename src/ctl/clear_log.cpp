@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "commands.h"
-#include "nodes.h"
+#include "module_files.h"
 
 CtlOutput ctl_clear_log() {
     const int fd = open(kLogFile, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);

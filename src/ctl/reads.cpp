@@ -6,6 +6,7 @@
 
 #include "decimal.h"
 #include "files.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "scan.h"
 

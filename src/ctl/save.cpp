@@ -14,7 +14,7 @@
 #include "base64.h"
 #include "commands.h"
 #include "files.h"
-#include "nodes.h"
+#include "module_files.h"
 #include "verdict.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "commands.h"
 #include "log_line.h"
-#include "nodes.h"
+#include "module_files.h"
 
 namespace {
 

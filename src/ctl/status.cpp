@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "files.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "reads.h"
 #include "regulator.h"
@@ -106,7 +107,7 @@ CtlOutput ctl_status() {
 
     out += verdict_lines(read.verdict);
     line("settings_end_byte", ok ? std::to_string(read.verdict.stop_byte) : "");
-    for (int i = 0; i < kSettingsCount; ++i) line(kSettingsNames[i], setting_text(read, i));
+    for (int i = 0; i < kSettingsCount; ++i) line(kSettingsEntries[i].name, setting_text(read, i));
     line("max_current_mA", ok ? std::to_string(kMicroampsPerPowerPerDrive * s.in_power * kDriveMax /
                                                kMicroampsPerMilliamp)
                               : "");

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "messages.h"
 #include "scan.h"
 #include "settings.h"
 
@@ -61,7 +62,7 @@ SettingsRead read_settings_file(const char *path) {
     if (!v.usage.empty()) return read;
     ScanInput in;
     if (!scan_open(in, path)) {
-        v.text = std::string("无法打开读取配置文件: ") + strerror(errno);
+        v.text = std::string(kMsgSettingsUnopened) + ": " + strerror(errno);
         return read;
     }
     v.opened = true;
@@ -78,9 +79,9 @@ SettingsRead read_settings_file(const char *path) {
     if (v.whole == kSettingsCount) {
         v.text = "ok";
     } else {
-        v.text = "读取配置数据失败: entry " + std::to_string(v.whole + 1) + " (" +
-                 kSettingsEntries[v.whole].key + ") at byte " + std::to_string(v.stop_byte) + ": " +
-                 reason(content, v.stop_byte, v.whole, error);
+        v.text = std::string(kMsgSettingsIncomplete) + ": entry " + std::to_string(v.whole + 1) +
+                 " (" + kSettingsEntries[v.whole].key + ") at byte " + std::to_string(v.stop_byte) +
+                 ": " + reason(content, v.stop_byte, v.whole, error);
     }
     // Each later entry: the first line after the stop that starts with it.
     for (int i = v.whole + 1; i < kSettingsCount; ++i) {

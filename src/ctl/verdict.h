@@ -7,18 +7,16 @@
 #include <cstdint>
 #include <string>
 
+#include "settings.h"
 #include "state.h"
 
-// The status keys of the eight entries, in the file's order.
-constexpr const char *kSettingsNames[] = {"log_switch", "power",       "night",   "morning",
-                                          "on_temp_mC", "off_temp_mC", "version", "model"};
 // Larger settings files are refused: no settings file needs more.
 constexpr int64_t kMaxSettings_bytes = 64 << 10;
 
 // What velmora makes of a settings file, and how much of it it read.
 struct SettingsVerdict {
     std::string usage;       // not "": a directory, not a regular file or over 64 KiB, never read
-    bool opened = false;     // false: the text is "无法打开读取配置文件: ..."
+    bool opened = false;     // false: the text is kMsgSettingsUnopened, ": ..."
     int whole = 0;           // entries read whole, 8 when velmora would run
     int64_t stop_byte = -1;  // where the reader stopped; after the eighth entry when whole
     std::string text;        // "ok", or the message velmora would stop with and where
@@ -29,7 +27,7 @@ struct SettingsVerdict {
 struct SettingsRead {
     SettingsVerdict verdict;
     ControllerState values;
-    bool found[8] = {};
+    bool found[kSettingsCount] = {};
     std::string notes;           // the bytes after the eighth entry
     std::string token = "none";  // settings_token of the bytes read
 };

@@ -15,6 +15,7 @@
 
 #include "commands.h"
 #include "files.h"
+#include "module_files.h"
 #include "nodes.h"
 
 namespace {

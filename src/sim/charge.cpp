@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "launch.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "scan.h"
 #include "settings.h"
@@ -38,7 +39,7 @@ int32_t level_of(const PhoneState &s) {
 // What the phone's nodes read now, in the kernel's units.
 PhoneReadings readings_of(const PhoneParams &p, const PhoneState &s, bool screen_on) {
     PhoneReadings r;
-    r.status = s.full ? "Full" : "Charging";
+    r.status = s.full ? "Full" : kChargingToken;
     r.battery_dC = static_cast<int32_t>(std::lround(s.battery_C * 10));
     r.board_mC = p.board_sensor ? static_cast<int32_t>(std::lround(s.board_C * 1000)) : 0;
     r.current_uA = static_cast<int32_t>(std::lround(-s.current_A * 1e6));  // charging: negative

@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "cycle.h"
 #include "model.h"
 #include "phone_tree.h"
 #include "wear.h"
 
-constexpr double kMaxCharge_s = 6 * 3600;  // a charge that is not full by then is cut off
-constexpr double kSampleEvery_s = 10;      // a run's samples, one per velmora cycle
+constexpr double kMaxCharge_s = 6 * 3600;            // a charge that is not full by then is cut off
+constexpr double kSampleEvery_s = kChargingPause_s;  // a run's samples, one per velmora cycle
 
 struct Options {
     PhoneParams phone;
@@ -29,7 +30,7 @@ struct Options {
     std::string velmora = VELMORA_BINARY;
     std::string faketime_library = FAKETIME_LIBRARY;
     std::string out = "demo-out";
-    std::string status = "Charging";  // the status node's word at the start
+    std::string status = kChargingToken;  // the status node's word at the start
 };
 
 struct Sample {

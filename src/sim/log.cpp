@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "cycle.h"
 #include "log_line.h"
 #include "settings.h"
 
@@ -19,7 +20,7 @@ bool parse_line(const std::string &line, LogLine *x) {
     LogFields f;
     if (!parse_log_line(line, &f)) return false;
     x->t = f.t;
-    x->charging = f.status == "Charging";
+    x->charging = f.status == kChargingToken;
     // The target tells the screen: on when it is the screen-on one and the
     // screen off would have given another at that hour, by velmora's own rule.
     ControllerState settings;

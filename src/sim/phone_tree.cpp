@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "files.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "settings.h"
 

@@ -9,12 +9,14 @@
 #include <cstdint>
 #include <string>
 
+#include "cycle.h"
+
 // What the nodes read, in the kernel's units.
 struct PhoneReadings {
-    std::string status = "Charging";  // the status node's first word
-    int32_t battery_dC = 300;         // 0.1 °C
-    int32_t board_mC = 30000;         // m°C
-    int32_t current_uA = 0;           // negative while charging, as the kernel counts
+    std::string status = kChargingToken;  // the status node's first word
+    int32_t battery_dC = 300;             // 0.1 °C
+    int32_t board_mC = 30000;             // m°C
+    int32_t current_uA = 0;               // negative while charging, as the kernel counts
     int32_t capacity_pct = 15;
     int32_t backlight = 0;  // 0: screen off
 };

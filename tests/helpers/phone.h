@@ -19,6 +19,7 @@
 
 #include "files.h"
 #include "launch.h"
+#include "module_files.h"
 #include "nodes.h"
 #include "phone_tree.h"
 #include "state.h"
