@@ -23,10 +23,8 @@ rows=(
   "1|v$v|module/module.prop.in:s/@VERSION@/v$v/|module.prop.in does not take its version"
 )
 copy() {  # the script, the version's files and a CHANGELOG.md released at v in $work/tree
-  rm -rf "$work"/tree && mkdir -p "$work"/tree/scripts "$work"/tree/module
-  cp "$repo"/scripts/release-check "$work"/tree/scripts/
-  cp "$repo"/CMakeLists.txt "$work"/tree/
-  cp "$repo"/module/module.prop.in "$repo"/module/配置 "$work"/tree/module/
+  rm -rf "$work"/tree && mkdir "$work"/tree
+  (cd "$repo" && cp --parents scripts/release-check CMakeLists.txt module/module.prop.in module/配置 "$work"/tree/)
   printf '# Changelog\n\n## [Unreleased]\n\n## [%s] - 2026-12-07\n\n### Added\n- one\n\n## [0.1.0] - 2026-01-01\n- zero\n' \
     "$v" >"$work"/tree/CHANGELOG.md
 }
