@@ -8,7 +8,9 @@ if [ "$ARCH" != arm64 ]; then
   abort "! velmora runs on arm64 phones only; this phone is $ARCH"
 fi
 set_perm_recursive "$MODPATH" 0 0 0755 0644
-for file in velmora velmoractl service.sh start.sh status.sh action.sh; do
+set_perm "$MODPATH/velmoractl" 0 0 0755
+schema() { "$MODPATH/velmoractl" schema | sed -n "s/^$1=//p"; }  # schema KEY: velmora's own name
+for file in $(schema executables | tr , ' '); do
   set_perm "$MODPATH/$file" 0 0 0755
 done
 # velmora would stop at its start on a phone without the nodes it needs.
@@ -16,14 +18,16 @@ if ! probe=$("$MODPATH/velmoractl" probe 2>&1); then
   abort "! velmora cannot regulate this phone: it has no ${probe##*missing=}"
 fi
 
-# MODPATH is <adb>/modules_update/velmora; the module it replaces is <adb>/modules/velmora.
-installed=${MODPATH%/*}/../modules/velmora
-if [ -f "$installed/配置" ]; then
-  cp -f "$installed/配置" "$MODPATH/配置"
+# MODPATH is the pending update's directory; the module it replaces is velmora's own.
+installed=$(schema module_dir)
+settings=$(schema settings_file)
+log=$(schema log_file)
+if [ -f "$installed/$settings" ]; then
+  cp -f "$installed/$settings" "$MODPATH/$settings"
   ui_print "- Kept your settings from the installed velmora"
 else
-  ui_print "- Installed the default settings: $MODPATH/配置"
+  ui_print "- Installed the default settings: $MODPATH/$settings"
 fi
-if [ -f "$installed/PID_log" ]; then
-  cp -f "$installed/PID_log" "$MODPATH/PID_log"
+if [ -f "$installed/$log" ]; then
+  cp -f "$installed/$log" "$MODPATH/$log"
 fi

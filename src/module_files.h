@@ -29,6 +29,13 @@ constexpr char kSaveLockFile[] = VELMORA_MODULE_FILE("save.lock");
 constexpr char kTzFile[] = VELMORA_MODULE_FILE("velmora.tz");
 constexpr char kZoneFile[] = VELMORA_MODULE_FILE("zoneinfo");
 constexpr char kChargerKeptFile[] = VELMORA_MODULE_FILE("charger.kept");
+// The lock that start.sh holds while it checks and starts velmora, and that
+// the supervisor and velmora inherit (velmoractl start-lock).
+constexpr char kStartLockFile[] = VELMORA_MODULE_FILE("velmora.lock");
+
+// The module's programs and scripts, which the installer makes executable.
+constexpr const char *kModuleExecutables[] = {"velmora",  "velmoractl", "service.sh",
+                                              "start.sh", "status.sh",  "action.sh"};
 
 // A pending update's module directory and settings, installed at the next boot.
 constexpr char kUpdateDir[] = VELMORA_PREFIX "/data/adb/modules_update/velmora";

@@ -6,31 +6,28 @@
 // Its texts are in the WebView's language (texts-en.js, texts-zh.js).
 'use strict';
 
-const CTL = '/data/adb/modules/velmora/velmoractl';
+// The module directory, written in by scripts/package from velmora's own
+// headers; everything else of velmora's rules comes from `velmoractl schema`.
+const CTL = '@MODULE_DIR@/velmoractl';
 const HOURS = 24;  // the chart's window
 const NO_ANSWER_MS = 30000;
 const INT32_MIN = -2147483648n;
 const INT32_MAX = 2147483647n;
-const WORD_MAX_BYTES = 29;  // what velmora keeps of a word
-
-// The eight entries in the order velmora reads them: key, velmoractl's name, kind.
-const ENTRIES = [
-  ['日志开关', 'log_switch', 'switch'],
-  ['功率', 'power', 'integer'],
-  ['晚上', 'night', 'hour'],
-  ['早上', 'morning', 'hour'],
-  ['亮屏温度', 'on_temp', 'celsius'],
-  ['息屏温度', 'off_temp', 'celsius'],
-  ['版本', 'version', 'word'],
-  ['机型', 'model', 'word'],
-];
+// velmora's rules as `velmoractl schema` gives them: the entries in the order
+// velmora reads them, as [key, the form's name, kind] (a temperature's form
+// field is in °C, velmoractl's name for it in m°C), and the schema's values.
+let ENTRIES = [];
+let schema = new Map();
 
 // The first of the WebView's languages the page has: Simplified Chinese for
 // any zh, English otherwise. Numbers keep one form in both: °C, mA, 24-hour time.
 const CHINESE = /^zh\b/i.test(navigator.languages.find((tag) => /^(zh|en)\b/i.test(tag)) ?? '');
 const TEXTS = CHINESE ? TEXTS_ZH : TEXTS_EN;
 // A text with its {name}s filled in from `values`.
-const t = (key, values = {}) => TEXTS[key].replace(/\{(\w+)\}/g, (_, name) => values[name]);
+// velmora's constants ({charging_pause_s}, {night_target_C}) come from the schema.
+const t = (key, values = {}) => TEXTS[key].replace(/\{(\w+)\}/g, (_, name) =>
+  values[name] ?? constants[name] ?? '…');
+const constants = {};
 // One of velmoractl's words (screen=off, target=night window) in the page's
 // language under `prefix`; a word it does not know, as it is.
 const named = (prefix, word) => TEXTS[`${prefix}_${word.replace(/ /g, '_')}`] ?? word;
@@ -99,6 +96,9 @@ async function ctl(args, {base64 = false, accepted = [0]} = {}) {
   return {code: errno, out, err: err.trim()};
 }
 
+// A word as one argument of the shell, whatever it holds.
+const quoted = (word) => `'${word.replaceAll("'", "'\\''")}'`;
+
 const keyValues = (out) => new Map(out.split('\n').filter((line) => line.includes('='))
   .map((line) => [line.slice(0, line.indexOf('=')), line.slice(line.indexOf('=') + 1)]));
 
@@ -131,7 +131,8 @@ function parseWord(input) {
   if (input === '') return {error: t('check_word_empty')};
   if (/[ \t\n\v\f\r]/.test(input)) return {error: t('check_word_space')};
   const bytes = utf8(input).length;
-  if (bytes > WORD_MAX_BYTES) return {error: t('check_word_long', {bytes, max: WORD_MAX_BYTES})};
+  const max = Number(schema.get('word_max_bytes'));
+  if (bytes > max) return {error: t('check_word_long', {bytes, max})};
   return {value: input};
 }
 
@@ -250,7 +251,7 @@ async function saveFile(entries) {
     value instanceof Uint8Array ? value : utf8(value)]).concat([notes]);
   const bytes = new Uint8Array(parts.reduce((sum, part) => sum + part.length, 0));
   parts.reduce((at, part) => (bytes.set(part, at), at + part.length), 0);
-  const token = /^(none|\d+-[0-9a-f]{16})$/.test(settings.get('token')) ? `--if ${settings.get('token')} ` : '';
+  const token = settings.has('token') ? `--if ${quoted(settings.get('token'))} ` : '';
   // velmoractl not run, or bad input (2): its message stands for the verdict.
   return ctl(`save ${token}${toBase64(bytes)}`, {base64: true, accepted: [0, 1, 3]})
     .then(({code, out, err}) => ({code, verdict: out.trim(), warning: err}),
@@ -408,9 +409,26 @@ async function clearLog() {
 
 // ---- start
 
+const showTexts = () => {
+  for (const element of document.querySelectorAll('[data-text]')) element.textContent = t(element.dataset.text);
+};
+
+// velmora's rules from velmoractl, before anything is read or checked.
+async function loadSchema() {
+  schema = keyValues((await ctl('schema')).out);
+  ENTRIES = schema.get('entries').split(',').map((entry) => entry.split(':'))
+    .map(([key, name, kind]) => [key, name.replace(/_mC$/, ''), kind]);
+  Object.assign(constants, {
+    charging_pause_s: schema.get('charging_pause_s'),
+    idle_pause_s: schema.get('idle_pause_s'),
+    night_target_C: (Number(schema.get('night_target_mC')) / 1000).toFixed(1),
+  });
+  showTexts();
+}
+
 function start() {
   document.documentElement.lang = CHINESE ? 'zh-CN' : 'en';
-  for (const element of document.querySelectorAll('[data-text]')) element.textContent = t(element.dataset.text);
+  showTexts();
   if (typeof ksu === 'undefined' || typeof ksu.exec !== 'function') {
     $('no-bridge').hidden = false;
     for (const control of document.querySelectorAll('button, input')) control.disabled = true;
@@ -426,7 +444,10 @@ function start() {
   $('log-clear').addEventListener('click', () => { $('log-confirm').hidden = false; });
   $('log-clear-no').addEventListener('click', () => { $('log-confirm').hidden = true; });
   $('log-clear-yes').addEventListener('click', act(clearLog));
-  for (const load of [loadSettings, loadStatus, loadLog]) act(load)();
+  act(async () => {
+    await loadSchema();
+    await Promise.all([loadSettings(), loadStatus(), loadLog()].map((load) => load.catch(showProblem)));
+  })();
   // The charts' ink follows the page's colours: drawn anew when light or dark changes.
   matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => drawCharts(drawn));
 }

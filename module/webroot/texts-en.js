@@ -47,7 +47,7 @@ const TEXTS_EN = {
   label_off_temp: 'Target, screen off outside the night window (°C)',
   label_version: 'Version',
   label_model: 'Model',
-  night_note: 'Inside the night window, with the screen off, the target is 39.0 °C.',
+  night_note: 'Inside the night window, with the screen off, the target is {night_target_C} °C.',
   save: 'Save',
   check_integer: 'a whole number, such as 27',
   check_int32: 'out of range (-2147483648 to 2147483647)',
@@ -64,7 +64,7 @@ const TEXTS_EN = {
   damaged_here: 'velmora stops here',
   save_invalid: 'Not saved: correct the fields marked.',
   save_saving: 'Saving…',
-  save_saved: 'Saved. velmora reads it at its next cycle (within 10 s while charging, 50 s otherwise).',
+  save_saved: 'Saved. velmora reads it at its next cycle (within {charging_pause_s} s while charging, {idle_pause_s} s otherwise).',
   save_refused: 'Not saved: {verdict}',
   save_stale: 'Not saved: the settings file was changed elsewhere since this page read it. ' +
       'The form now shows it as it is: make your change again and save.',

@@ -26,6 +26,9 @@ CtlOutput ctl_save(const std::string &base64, const char *if_token);
 // beside the settings file for the verdict: status 0 with the file's name in
 // *temp, or the output of a refusal (no file left).
 CtlOutput stage_settings(const std::string &base64, std::string *bytes, std::string *temp);
+// schema.cpp: the module's files, the settings' entries and word limit, and
+// the cycle's constants, as key=value lines for the page and the scripts.
+CtlOutput ctl_schema();
 // clear_log.cpp: PID_log emptied, never created.
 CtlOutput ctl_clear_log();
 // series.cpp: the chart's data, PID_log as a compact numeric table, read

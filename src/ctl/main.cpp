@@ -15,7 +15,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: velmoractl [--base64] status|check FILE|settings|save [--if TOKEN] BASE64|clear-log|"
+    "usage: velmoractl [--base64] status|check FILE|settings|schema|save [--if TOKEN] BASE64|clear-log|"
     "zone NAME|probe|series [HOURS] [--since T] [--before BYTE]|charger keep|restore|"
     "start-lock FD";
 
@@ -76,6 +76,7 @@ CtlOutput run(int argc, char **argv) {
         {"status", 0, [](const char *) { return ctl_status(); }},
         {"probe", 0, [](const char *) { return ctl_probe(); }},
         {"settings", 0, [](const char *) { return ctl_settings(); }},
+        {"schema", 0, [](const char *) { return ctl_schema(); }},
         {"clear-log", 0, [](const char *) { return ctl_clear_log(); }},
         {"check", 1, ctl_check},
         {"start-lock", 1, start_lock},
