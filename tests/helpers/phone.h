@@ -61,6 +61,17 @@ inline mode_t mode_of(const fs::path &path) {
     return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
+// A table's expected report on an error stream: what it starts with, or
+// kNoReport for none at all.
+constexpr const char *kNoReport = nullptr;
+inline void expect_report(const std::string &got, const char *start) {
+    if (start == kNoReport) {
+        EXPECT_EQ(got, "");
+    } else {
+        EXPECT_EQ(got.rfind(start, 0), 0u) << got;
+    }
+}
+
 // Android's packed tzdata of the given version: each entry names a zone and
 // the host's zone (Debian's tzdata) whose rules it holds.
 struct PackedZone {
