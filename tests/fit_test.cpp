@@ -181,3 +181,22 @@ TEST(Wear, FollowsThePapersTemperatureDependence) {
     EXPECT_NEAR(wear_permille(at_warm, 4) / wear_permille(at_cool, 4),
                 std::exp(6976 * (1 / 303.15 - 1 / 313.15)), 1e-9);
 }
+
+// The wear's size, worked out by hand from the paper's equations: 2 A into a
+// 4 Ah cell at 25 °C, half an hour at 30 % (3.780 V) and half at 70 % (4.007 V).
+//   calendar: 0.75 * 365^-0.25 * Σ (7.543 V - 23.75) 1e6 exp(-6976 / 298.15 K) * 1800 s / 86400 s
+//             = 2.7698e-6
+//   cycle: V_rms = sqrt((3.780² + 4.007²) / 2) = 3.89515 V, DOD = 0.4,
+//          beta = 7.348e-3 (V_rms - 3.667)² + 7.6e-4 + 4.081e-3 * 0.4 = 2.77489e-3,
+//          Q = 2 Ah * 2.15 / 4 = 1.075 Ah on the paper's cell,
+//          0.5 / sqrt(365 * 2.15 Ah) * beta * Q = 5.32426e-5
+//   1000 * (2.7698e-6 + 5.32426e-5) = 0.0560124 ‰
+TEST(Wear, SizeFromThePapersEquations) {
+    PhoneState low, high;
+    low.soc = 0.3, high.soc = 0.7, low.battery_C = high.battery_C = 25;
+    low.current_A = high.current_A = 2;
+    WearStress w;
+    add_wear(w, low, 1800);
+    add_wear(w, high, 1800);
+    EXPECT_NEAR(wear_permille(w, 4), 0.0560124, 1e-6);
+}
