@@ -32,6 +32,24 @@ TEST_F(Velmora, FatalEndingsReportAndExitZero) {
     }
 }
 
+// The example line in the README and in docs/development.md is the first one
+// velmora writes at 22:00:10 with the screen off, the battery at 37.8 °C and
+// the board at 38.000 °C.
+TEST_F(Velmora, TheDocumentsShowALineVelmoraWrote) {
+    put(kSettingsFile, settings(1, 27, 22, 7, 40000, 38000, "v2.1", "MI11"));
+    put(kBatteryTempNode, "378\n");
+    put(kBoardTempNode, "38000\n");
+    const pid_t pid =
+        start_velmora(root_, "2026-06-01 22:00:10", 10);  // a stamp that keeps its second
+    ASSERT_TRUE(wait_for_lines(1));
+    stop(pid);
+    for (const char *document : {"/README.md", "/docs/development.md"}) {
+        EXPECT_NE(slurp(VELMORA_SOURCE_DIR + std::string(document)).find("\n" + log()[0] + "\n"),
+                  std::string::npos)
+            << document << " does not show " << log()[0];
+    }
+}
+
 // Each node vanishes for a while (or, for the settings, is rewritten) and
 // comes back: the fallback shows in the log, and the right value returns.
 TEST_F(Velmora, NodesVanishAndComeBack) {
