@@ -8,12 +8,6 @@
 
 #include "decimal.h"
 
-namespace {
-
-constexpr int kConversions = 21;
-
-}  // namespace
-
 bool parse_stamp(std::string_view text, int64_t *t) {
     constexpr size_t kStampLength = 19;  // "YYYY-MM-DD hh:mm:ss"
     if (text.size() != kStampLength) return false;
@@ -27,8 +21,8 @@ bool parse_stamp(std::string_view text, int64_t *t) {
 }
 
 bool parse_log_line(const std::string &line, LogFields *fields) {
-    int32_t numbers[kConversions] = {};
-    std::string_view texts[kConversions];
+    int32_t numbers[kLogFieldCount] = {};
+    std::string_view texts[kLogFieldCount];
     const std::string_view rest(line);
     size_t at = 0;
     int conversion = 0;
@@ -61,17 +55,19 @@ bool parse_log_line(const std::string &line, LogFields *fields) {
         ++conversion;
     }
     LogFields &x = *fields;
-    if (at != line.size() || !parse_stamp(texts[0], &x.t)) return false;
+    if (at != line.size() || !parse_stamp(texts[kStampField], &x.t)) return false;
     // Assigned, so that a LogFields read line after line keeps its strings' room.
-    x.stamp.assign(texts[0]);
-    x.night = numbers[1], x.morning = numbers[2];
-    x.on_temp_mC = numbers[3], x.off_temp_mC = numbers[4];
-    x.status.assign(texts[5]);
-    x.power = numbers[6], x.target_mC = numbers[7];
-    x.battery_dC = numbers[8], x.board_mC = numbers[9], x.weighted_mC = numbers[10];
-    x.drive = numbers[11], x.limit_mA = numbers[12], x.current_mA = numbers[13];
-    x.level_pct = numbers[14], x.integral = numbers[15], x.differential = numbers[16];
-    x.device.assign(texts[17]), x.generation.assign(texts[18]);
-    x.model.assign(texts[19]), x.version.assign(texts[20]);
+    x.stamp.assign(texts[kStampField]);
+    x.night = numbers[kNightField], x.morning = numbers[kMorningField];
+    x.on_temp_mC = numbers[kOnTempField], x.off_temp_mC = numbers[kOffTempField];
+    x.status.assign(texts[kStatusField]);
+    x.power = numbers[kPowerField], x.target_mC = numbers[kAimTempField];
+    x.battery_dC = numbers[kBatteryField], x.board_mC = numbers[kBoardField];
+    x.weighted_mC = numbers[kWeightedField], x.drive = numbers[kDriveField];
+    x.limit_mA = numbers[kLimitField], x.current_mA = numbers[kCurrentField];
+    x.level_pct = numbers[kCapacityField];
+    x.integral = numbers[kIntegralField], x.differential = numbers[kDifferentialField];
+    x.device.assign(texts[kDeviceField]), x.generation.assign(texts[kGenerationField]);
+    x.model.assign(texts[kModelField]), x.version.assign(texts[kVersionField]);
     return true;
 }

@@ -7,15 +7,52 @@
 #include <string>
 #include <string_view>
 
-// The line's template, the one source of its labels. Its 21 conversions, in
-// order: the cycle's time stamp, night, morning, on_temp, off_temp, status,
-// in_power, aim_temp, temp_batery, temp_board, temp, aim, aim_current, the
-// current (mA), the capacity (%), integral, differential, device,
-// device_status, phonemodel, PID_version.
+// The line's template, the one source of its labels.
 constexpr char kLogLineFormat[] =
     "%s,晚上=%d到早上=%d,亮屏温度=%d,息屏温度=%d,状态=%s,功率配置=%d目标温度=%d,电池温度%d,"
     "主板温度%d,平均温度%d,计算值=%d,目标电流=%dmA,当前电流=%dmA,电量=%d,积分值=%d,微分值=%d,"
     "%s,%s,%s,%s\n";
+
+// The template's conversions in order, the order in which velmora's writer
+// passes them (debug_log.cpp) and the reader takes them (log_line.cpp).
+enum LogField {
+    kStampField,         // %s the cycle's time stamp
+    kNightField,         // %d night
+    kMorningField,       // %d morning
+    kOnTempField,        // %d on_temp
+    kOffTempField,       // %d off_temp
+    kStatusField,        // %s status
+    kPowerField,         // %d in_power
+    kAimTempField,       // %d aim_temp
+    kBatteryField,       // %d temp_batery
+    kBoardField,         // %d temp_board
+    kWeightedField,      // %d temp
+    kDriveField,         // %d aim
+    kLimitField,         // %d aim_current
+    kCurrentField,       // %d the battery current, mA
+    kCapacityField,      // %d the capacity, %
+    kIntegralField,      // %d integral
+    kDifferentialField,  // %d differential
+    kDeviceField,        // %s device
+    kGenerationField,    // %s device_status
+    kModelField,         // %s phonemodel
+    kVersionField,       // %s PID_version
+    kLogFieldCount
+};
+// Each field's conversion, 's' or 'd', by LogField.
+constexpr char kLogFieldKinds[] = "sddddsdddddddddddssss";
+
+// Whether the template's conversions are kinds, one by one and no more.
+constexpr bool conversions_are(const char *format, const char *kinds) {
+    for (; *format != '\0'; ++format) {
+        if (*format != '%') continue;
+        if (*kinds == '\0' || *++format != *kinds++) return false;
+    }
+    return *kinds == '\0';
+}
+static_assert(sizeof kLogFieldKinds - 1 == kLogFieldCount, "a kind for each field");
+static_assert(conversions_are(kLogLineFormat, kLogFieldKinds),
+              "the template's conversions are the fields, in their order");
 
 // One of velmora's lines, every field as written.
 struct LogFields {
