@@ -148,12 +148,16 @@ test('in English and Chinese: a damaged file, "not running", a refusal; contrast
   assert.ok(await bare.isVisible('#no-bridge') && await bare.isDisabled('#save'));
 });
 
+// The README's pictures, each of a page whose day of log is summed up whole.
 test('screenshots for the README, 412 × 915, in English and Chinese', {skip: skip || !VELMORA_SCREENSHOT}, async () => {
   spawnSync('unzip', ['-q', '-o', VELMORA_ZIP, '配置', '-d', phone.module]);
   fs.writeFileSync(file('PID_log'), logLines(8640));
-  for (const [chromium, name] of [[browser, ''], [chinese, '-zh-CN']]) for (const colorScheme of ['light', 'dark']) {
+  const summaries = [[browser, '', /^8640 cycles from 2031-01-01 00:00 on\.$/],
+    [chinese, '-zh-CN', /^自 2031-01-01 00:00 起共 8640 个周期。$/]];
+  for (const [chromium, name, summary] of summaries) for (const colorScheme of ['light', 'dark']) {
     const view = await openPage(chromium, `${phone.module}/webroot`, phone.exec, {width: 412, height: 915, colorScheme});
     await loaded(view);
+    assert.match(await view.textContent('#log-summary'), summary);
     await view.screenshot({path: `${VELMORA_SCREENSHOT}${name}-${colorScheme}.png`, fullPage: true});
   }
 });
