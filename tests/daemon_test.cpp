@@ -32,7 +32,7 @@ TEST_F(Velmora, FatalEndingsReportAndExitZero) {
     }
 }
 
-// The example line in the README and in docs/development.md is the first one
+// The example line in both READMEs and in docs/development.md is the first one
 // velmora writes at 22:00:10 with the screen off, the battery at 37.8 °C and
 // the board at 38.000 °C.
 TEST_F(Velmora, TheDocumentsShowALineVelmoraWrote) {
@@ -43,7 +43,7 @@ TEST_F(Velmora, TheDocumentsShowALineVelmoraWrote) {
         start_velmora(root_, "2026-06-01 22:00:10", 10);  // a stamp that keeps its second
     ASSERT_TRUE(wait_for_lines(1));
     stop(pid);
-    for (const char *document : {"/README.md", "/docs/development.md"}) {
+    for (const char *document : {"/README.md", "/README.zh-CN.md", "/docs/development.md"}) {
         EXPECT_NE(slurp(VELMORA_SOURCE_DIR + std::string(document)).find("\n" + log()[0] + "\n"),
                   std::string::npos)
             << document << " does not show " << log()[0];
