@@ -150,6 +150,13 @@ test('in English and Chinese: a damaged file, "not running", a refusal; contrast
 
 test('screenshots for the README, 412 × 915, in English and Chinese', {skip: skip || !VELMORA_SCREENSHOT}, async () => {
   spawnSync('unzip', ['-q', '-o', VELMORA_ZIP, '配置', '-d', phone.module]);
+  const node = path.join(phone.root, 'sys/class/power_supply/battery/constant_charge_current_max');
+  const limit = fs.readFileSync(node);  // velmora's, locked
+  fs.writeFileSync(node, '3000000\n');  // the kernel's, kept at boot before velmora's first write
+  fs.chmodSync(node, 0o644);
+  await phone.exec('/data/adb/modules/velmora/velmoractl charger keep');
+  fs.writeFileSync(node, limit);
+  fs.chmodSync(node, 0o444);
   fs.writeFileSync(file('PID_log'), logLines(8640));
   for (const [chromium, name] of [[browser, ''], [chinese, '-zh-CN']]) for (const colorScheme of ['light', 'dark']) {
     const view = await openPage(chromium, `${phone.module}/webroot`, phone.exec, {width: 412, height: 915, colorScheme});
