@@ -64,6 +64,14 @@ else
 fi
 say "Limit     $s_limit_mA mA, node mode $s_limit_mode" \
   "电流上限  $s_limit_mA mA，节点权限 $s_limit_mode"
+case $s_restore in  # what the charge node gets when velmora ends
+  kernel) say "On stop   back to the kernel's $s_restore_mA mA, node mode $s_restore_mode" \
+    "停止后    恢复内核自己的 $s_restore_mA mA，节点权限 $s_restore_mode" ;;
+  highest) say "On stop   $s_restore_mA mA, velmora's highest limit (the kernel showed no limit at boot: \"$s_shown_at_boot\"), node mode $s_restore_mode" \
+    "停止后    $s_restore_mA mA，velmora 的最高上限（开机时内核未给出上限：\"$s_shown_at_boot\"），节点权限 $s_restore_mode" ;;
+  *) say "On stop   nothing to put back (no record from this boot): the node keeps velmora's last limit until the next boot" \
+    "停止后    无法恢复（本次开机没有记录）：节点保持 velmora 最后的上限，直到下次开机" ;;
+esac
 # A damaged 配置 has no settings to show: the target line above says where it stops.
 if [ "$s_settings" = ok ]; then
   say "Settings  power $s_power (up to $s_max_current_mA mA), night $s_night to $s_morning h," \

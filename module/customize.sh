@@ -17,6 +17,10 @@ done
 if ! probe=$("$MODPATH/velmoractl" probe 2>&1); then
   abort "! velmora cannot regulate this phone: it has no ${probe##*missing=}"
 fi
+# A charge node that shows no limit is regulated all the same; the owner is
+# told what a stop will give it instead.
+note=$(printf '%s\n' "$probe" | sed -n 's/^charge_note=//p')
+[ -z "$note" ] || ui_print "- $note"
 
 # MODPATH is the pending update's directory; the module it replaces is velmora's own.
 installed=$(schema module_dir)

@@ -7,6 +7,9 @@
 // The limit per unit of power at each level of drive, uA, and the highest drive.
 constexpr int64_t kMicroampsPerPowerPerDrive = 1833;
 constexpr int64_t kDriveMax = 100;
+// The highest limit PID_MOD returns, uA: its 64-bit product saturates here,
+// the largest value of the node's int.
+constexpr int32_t kHighestLimit_uA = INT32_MAX;
 
 // Returns the charge-current limit in uA: 1833 uA x in_power x drive (1..100).
 // aim_temp and temp_board in m°C (temp_board 0: no board sensor), temp_batery

@@ -159,7 +159,8 @@ TEST_F(Ctl, Status) {
         EXPECT_EQ(out.rfind(c.start, 0), 0u) << out;
         EXPECT_EQ(out.substr(out.find("status=")),
                   "status=Charging\nbattery_C=35.0\nboard_C=36.0\nscreen=on\ntarget=screen on\n"
-                  "target_C=40.0\nlimit_mA=3000\nlimit_mode=0644\nsettings=ok\nsettings_entry=\n"
+                  "target_C=40.0\nlimit_mA=3000\nlimit_mode=0644\nrestore=none\nrestore_mA=\n"
+                  "restore_mode=\nshown_at_boot=\nsettings=ok\nsettings_entry=\n"
                   "settings_byte=103\nsettings_end_byte=103\nlog_switch=2\npower=27\nnight=22\n"
                   "morning=7\non_temp_mC=40000\noff_temp_mC=38000\nversion=v1\nmodel=demo\n"
                   "max_current_mA=4949\non_temp_C=40.0\noff_temp_C=38.0\nlog=off\nlog_bytes=0\n"
@@ -247,26 +248,57 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
               std::string::npos);
 }
 
-// The kernel's own value and mode, kept once per boot, come back when velmora ends.
+// The kernel's own value and mode, kept once per boot, come back when velmora
+// ends; a node that showed no limit gets velmora's highest instead.
 TEST_F(Ctl, ChargerKeepAndRestore) {
-    put(kBootIdFile, "boot-1\n");
-    chmod(kOldChargeNode, 0640);
-    EXPECT_EQ(ctl_charger_keep().status, 0);
-    put(kOldChargeNode, "1435000\n");  // velmora's limit, locked, then an Action restart
-    chmod(kOldChargeNode, 0444);
-    EXPECT_EQ(ctl_charger_keep().status, 0);
-    EXPECT_EQ(ctl_charger_restore().out, "charge node put back to 3000000 uA, mode 0640\n");
-    EXPECT_EQ(slurp(kOldChargeNode), "3000000\n");
-    EXPECT_EQ(mode_of(kOldChargeNode), 0640u);
+    const std::string highest =
+        "set to 2147483647 uA (velmora's highest limit: the kernel showed "
+        "no limit at boot, ";
+    const struct {
+        std::string at_boot;
+        mode_t mode;
+        std::string restored, after, status;
+    } rows[] = {
+        {"3000000\n", 0644, "put back to 3000000 uA, mode 0644", "3000000\n",
+         "kernel\nrestore_mA=3000"},
+        {"-22\n", 0644, highest + "\"-22\"), mode 0644", "2147483647\n",
+         "highest\nrestore_mA=2147483"},
+        {"0\n", 0644, highest + "\"0\"), mode 0644", "2147483647\n", "highest\nrestore_mA=2147483"},
+        {"4294967295\n", 0644, highest + "\"4294967295\"), mode 0644", "2147483647\n",
+         "highest\nrestore_mA=2147483"},
+        {"", 0644, highest + "\"\"), mode 0644", "2147483647\n", "highest\nrestore_mA=2147483"},
+        {"max\r\n", 0664, highest + "\"max\"), mode 0664", "2147483647\n",
+         "highest\nrestore_mA=2147483"},
+    };
+    int boot = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.at_boot);
+        put(kBootIdFile, "boot-" + std::to_string(++boot) + "\n");
+        put(kOldChargeNode, row.at_boot);
+        chmod(kOldChargeNode, row.mode);
+        EXPECT_NE(ctl_probe().out.find(row.status[0] == 'k' ? "\ncharge_limit=3000000\n"
+                                                            : "\ncharge_limit=none\ncharge_note="),
+                  std::string::npos);
+        EXPECT_EQ(ctl_charger_keep().status, 0);
+        put(kOldChargeNode, "500000\n");  // velmora's limit, locked, then an Action restart
+        chmod(kOldChargeNode, 0444);
+        EXPECT_EQ(ctl_charger_keep().out.rfind("charge node kept already this boot: ", 0), 0u);
+        EXPECT_NE(ctl_status().out.find("\nrestore=" + row.status + "\n"), std::string::npos);
+        EXPECT_EQ(ctl_charger_restore().out, "charge node " + row.restored + "\n");
+        EXPECT_EQ(slurp(kOldChargeNode), row.after);
+        EXPECT_EQ(mode_of(kOldChargeNode), row.mode);
+    }
     put(kOldChargeNode, "7\n");
-    const std::string node = std::string("node=") + kOldChargeNode + "\n";
+    const std::string node = std::string("node=") + kOldChargeNode + "\nshown=7\n";
     for (const std::string &record : {
-             "boot=boot-2\n" + node + "value=3000000\nmode=0640\n",  // of another boot
-             "boot=boot-1\n" + node + "value=3000000\nmode=-1\n",
-             "boot=boot-1\n" + node + "value=3000000\nmode=1777\n",
-             "boot=boot-1\n" + node + "value= 3000000\nmode=0640\n",
-             "boot=boot-1\n" + node + "value=+3000000\nmode=0640\n",
-             "boot=boot-1\n" + node + "value=3000000\n",  // cut short
+             "boot=boot-7\n" + node + "value=3000000\nmode=0640\n",  // of another boot
+             "boot=boot-6\n" + node + "value=3000000\nmode=-1\n",
+             "boot=boot-6\n" + node + "value=3000000\nmode=1777\n",
+             "boot=boot-6\n" + node + "value= 3000000\nmode=0640\n",
+             "boot=boot-6\n" + node + "value=+3000000\nmode=0640\n",
+             "boot=boot-6\n" + node + "value=0\nmode=0640\n",  // never a limit of 0
+             "boot=boot-6\n" + node + "value=none\nvalue=3000000\nmode=0640\n",
+             "boot=boot-6\n" + node + "value=3000000\n",  // cut short
          }) {
         SCOPED_TRACE(record);
         put(kChargerKeptFile, record);
@@ -278,6 +310,10 @@ TEST_F(Ctl, ChargerKeepAndRestore) {
     chmod(kOldChargeNode, 0444);
     EXPECT_EQ(ctl_charger_keep().status, 1);
     EXPECT_EQ(ctl_charger_restore().err.rfind("velmoractl: nothing to put back", 0), 0u);
+    put(kChargerKeptFile, "boot=boot-6\n" + node + "value=none\nmode=0644\n");
+    fs::remove(kOldChargeNode);  // a node that takes no write is no success
+    EXPECT_EQ(ctl_charger_restore().err, std::string("velmoractl: cannot write 2147483647 uA to ") +
+                                             kOldChargeNode + ": No such file or directory\n");
 }
 
 }  // namespace

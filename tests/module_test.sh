@@ -88,7 +88,7 @@ put_back() {  # put_back HOW: after velmora ended HOW, the charge node is as the
     fail "velmora.err after $1: $(cat "$module"/velmora.err)"
 }
 
-echo "-- customize.sh: arm64 phones with velmora's nodes only; an upgrade keeps the settings"
+echo "-- customize.sh: arm64 phones with velmora's nodes only, a node without a limit named; an upgrade keeps the settings"
 customize() {  # customize ARCH: runs customize.sh as a root manager does
   in_phone "ARCH=$1 MODPATH=/data/adb/modules_update/velmora
     ui_print() { echo \"\$1\"; }; abort() { echo \"\$1\"; exit 1; }
@@ -96,7 +96,10 @@ customize() {  # customize ARCH: runs customize.sh as a root manager does
 }
 out=$(customize arm) && fail "customize.sh accepted arm"
 [ "$out" = "! velmora runs on arm64 phones only; this phone is arm" ] || fail "refusal: $out"
-customize arm64 >/dev/null || fail "customize.sh refused arm64"
+echo -22 >"$node"
+out=$(customize arm64) || fail "customize.sh refused arm64"
+expect "- The charge node /sys/class/power_supply/battery/constant_charge_current_max shows no limit (\"-22\"): velmora regulates it"
+echo 3000000 >"$node"
 cmp -s "$module"/配置 "$phone"/data/adb/modules_update/velmora/配置 || fail "the upgrade lost the user's settings"
 mv "$phone"/sys/class/backlight "$work"/
 out=$(customize arm64) && fail "customize.sh accepted a phone without a backlight"
@@ -129,6 +132,7 @@ expect "velmora was not running: 2031-01-02 03:04:05 velmora: killed by signal 1
 expect "velmora runs since "
 expect "Battery   Charging, 37.8 °C; board 37.8 °C; screen off"
 expect ", node mode 0444"
+expect "On stop   back to the kernel's 3000 mA, node mode 0644"
 sed -i 's/^功率=27/功率=x/' "$module"/配置
 wait_for stopped || fail "velmora ran on with a damaged 配置"
 put_back "a damaged 配置"

@@ -37,22 +37,29 @@ void lay_out_zoned_phone(const fs::path &root, const std::string &zone) {
 }
 
 // Three phones at once, each in its own zone: a half-hour offset, one in
-// daylight saving for half the year, and one that no tzdata knows.
+// daylight saving for half the year, and one that no tzdata knows; one's
+// charge node shows no limit at boot, and gets velmora's highest at the stop.
 TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
     if (geteuid() != 0) GTEST_SKIP() << "chroot needs root";
     struct Phone {
         std::string zone, host_zone, report;  // the report in velmora.err
-        fs::path root;
+        // The charge node at boot and after the stop, and what velmora.err says of it.
+        std::string at_boot = "3000000\n", stopped = "3000000\n",
+                    restored = "put back to 3000000 uA, mode 0644";
+        fs::path root = {};
     } phones[] = {
-        {"Asia/Kolkata", "Asia/Kolkata", "", {}},
-        {"Australia/Sydney", "Australia/Sydney", "", {}},
-        {"Mars/Olympus", "UTC", "03:04:05 velmoractl: no rules for \"Mars/Olympus\"", {}},
+        {"Asia/Kolkata", "Asia/Kolkata", "", "-22\n", "2147483647\n",
+         "set to 2147483647 uA (velmora's highest limit: the kernel showed no limit at boot, "
+         "\"-22\"), mode 0644"},
+        {"Australia/Sydney", "Australia/Sydney", ""},
+        {"Mars/Olympus", "UTC", "03:04:05 velmoractl: no rules for \"Mars/Olympus\""},
     };
     for (Phone &phone : phones) {
         char name[] = "/tmp/velmora-phone-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         phone.root = name;
         lay_out_zoned_phone(phone.root, phone.zone);
+        put(phone.root / kOldChargeNode, phone.at_boot);
     }
     const time_t started = time(nullptr);
     for (Phone &phone : phones) {
@@ -76,6 +83,10 @@ TEST(PhoneBuild, ServiceRunsItInThePhonesZone) {
         // The supervisor's last word, before the tree goes.
         EXPECT_TRUE(wait_until(
             [&] { return slurp(module / "module.prop").find("/ Stopped ") != std::string::npos; }));
+        EXPECT_EQ(slurp(node), phone.stopped);
+        EXPECT_EQ(mode_of(node), 0644u);
+        EXPECT_NE(slurp(module / "velmora.err").find(" velmoractl: charge node " + phone.restored),
+                  std::string::npos);
         fs::remove_all(phone.root);
     }
 }

@@ -203,6 +203,10 @@ async function loadStatus() {
         t('status_target_damaged', {verdict: get('settings')}), get('settings') !== 'ok'],
     [t('status_limit'), t('status_limit_value', {limit: get('limit_mA'), mode: get('limit_mode')}) +
         (get('max_current_mA') ? t('status_limit_power', {power: get('power'), max: get('max_current_mA')}) : '')],
+    // What the charge node gets when velmora ends; without a record of this boot, nothing.
+    [t('status_restore'), ['kernel', 'highest'].includes(get('restore')) ?
+        t(`status_restore_${get('restore')}`, {limit: get('restore_mA'), mode: get('restore_mode'),
+          shown: get('shown_at_boot')}) : t('status_restore_none'), !['kernel', 'highest'].includes(get('restore'))],
     [t('status_log'), t('status_log_value', {state: named('status_log', get('log')),
       kib: Math.round(Number(get('log_bytes')) / 1024)})],
   ];

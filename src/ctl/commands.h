@@ -39,9 +39,14 @@ CtlOutput ctl_clear_log();
 // velmora line has set the window.
 CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before);
 // charger.cpp: the charge node's own value and mode, kept once per boot
-// before velmora's first write, and put back when velmora ends.
+// before velmora's first write, and given back when velmora ends: the
+// kernel's limit, or velmora's highest where the node showed none.
 CtlOutput ctl_charger_keep();
 CtlOutput ctl_charger_restore();
+// What a stop gives back, as status's restore= lines; and the charge node's
+// limit now for probe, with a note when it shows none.
+std::string charger_status_lines();
+std::string charger_probe_lines();
 // start_lock.cpp: the module's start lock taken on descriptor fd for
 // start.sh, or status 1 when a velmora runs or another start or stop holds
 // it; waits up to 2 s for one under way to show a velmora or end.

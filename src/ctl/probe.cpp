@@ -26,6 +26,7 @@ CtlOutput ctl_probe() {
         output.out += std::string(node.key) + "=" +
                       (access(node.path, F_OK) == 0 ? "present" : "missing") + "\n";
     }
+    output.out += charger_probe_lines();
     // What velmora cannot do without, by the probe's own existence tests.
     const struct {
         const char *name;

@@ -1,6 +1,7 @@
 // velmoractl status: velmora's state now, as key=value lines, for the Action
 // button and the settings page: whether it runs, the phone's readings, the
-// target and limit now, the settings as velmora reads them, and the log.
+// target and limit now and what a stop gives back, the settings as velmora
+// reads them, and the log.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -104,6 +105,7 @@ CtlOutput ctl_status() {
     char mode[8] = "none";
     if (stat(charge, &st) == 0) (void)snprintf(mode, sizeof mode, "%04o", st.st_mode & 07777);
     line("limit_mode", mode);
+    out += charger_status_lines();
 
     out += verdict_lines(read.verdict);
     line("settings_end_byte", ok ? std::to_string(read.verdict.stop_byte) : "");
