@@ -15,7 +15,8 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: velmoractl [--base64] status|check FILE|settings|schema|save [--if TOKEN] BASE64|clear-log|"
+    "usage: velmoractl [--base64] status|check FILE|settings|schema|save [--if TOKEN] "
+    "BASE64|clear-log|"
     "zone NAME|probe|series [HOURS] [--since T] [--before BYTE]|charger keep|restore|"
     "start-lock FD";
 
