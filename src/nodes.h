@@ -39,13 +39,15 @@ constexpr char kSettingsFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/ÈÖçÁΩ
 constexpr char kLogFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/PID_log";
 
 // The module directory's other files, which velmora never opens: its pid, and
-// its error stream with that stream's older half (start.sh), the lock of saves
+// its error stream with that stream's older half (start.sh), the module's
+// description for the root manager (velmoractl describe), the lock of saves
 // (velmoractl save), the zone's TZ value (velmoractl zone), and the charge
 // node's own value and mode from before velmora (velmoractl charger).
 constexpr char kModuleDir[] = VELMORA_PREFIX "/data/adb/modules/velmora";
 constexpr char kPidFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.pid";
 constexpr char kErrFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.err";
 constexpr char kOlderErrFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.err.1";
+constexpr char kModuleProp[] = VELMORA_PREFIX "/data/adb/modules/velmora/module.prop";
 constexpr char kSaveLockFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/save.lock";
 constexpr char kTzFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.tz";
 constexpr char kChargerKeptFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/charger.kept";

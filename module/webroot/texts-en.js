@@ -81,6 +81,7 @@ const TEXTS_EN = {
       'The switch now shows it as it is.',
   log_missing: 'No log file yet: switch the log on, and a line is written every cycle.',
   log_empty: 'The log is empty.',
+  log_unread: 'The log\'s last 8 MiB hold no velmora line, so the rest was not read.',
   log_cycles: '{points} cycles from {from} on.',
   log_skipped: ' {skipped} lines that are not velmora\'s skipped.',  // after the sentence before
   log_reload: 'Reload',
