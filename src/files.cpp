@@ -20,8 +20,7 @@ constexpr mode_t kNewFileMode = 0644;
 // a hundred times in a row means something else removes them.
 constexpr int kCreateTries = 100;
 // The characters mkostemp puts in place of the X's.
-constexpr char kTempAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr char kTempAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 // read() or pread() until count bytes or the end; false on an error.
 bool read_all(int fd, char *out, size_t count, off_t at, size_t *got) {

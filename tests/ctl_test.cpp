@@ -220,7 +220,8 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
     const CtlOutput day = ctl_series(24, -1, -1, -1);
     EXPECT_EQ(rows(day), 8641);  // both ends inside
     EXPECT_NE(day.out.find("\n1780358400,340,38000,39000,1435,1500,50\n"), std::string::npos);
-    EXPECT_NE(day.out.find("\nend log=ok since=1780305640 until=1780305640 skipped=9 more=0\n"), std::string::npos);
+    EXPECT_NE(day.out.find("\nend log=ok since=1780305640 until=1780305640 skipped=9 more=0\n"),
+              std::string::npos);
 
     const CtlOutput newest = ctl_series(24, 0, -1, -1);
     EXPECT_EQ(rows(newest), 12000);
@@ -237,13 +238,16 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
     put(kLogFile, log + std::string(9 << 20, 'x') + "\n");
     const int64_t cut = static_cast<int64_t>(log.size()) + 1048577;
     EXPECT_NE(ctl_series(24, -1, -1, -1)
-                  .out.find("\nend log=ok since=none until=none skipped=1 more=" + std::to_string(cut) + "\n"),
+                  .out.find("\nend log=ok since=none until=none skipped=1 more=" +
+                            std::to_string(cut) + "\n"),
               std::string::npos);
     const CtlOutput past = ctl_series(24, -1, -1, cut);
     EXPECT_EQ(rows(past), 8641);
-    EXPECT_NE(past.out.find(" since=1780305640 until=1780305640 skipped=10 more=0\n"), std::string::npos);
+    EXPECT_NE(past.out.find(" since=1780305640 until=1780305640 skipped=10 more=0\n"),
+              std::string::npos);
     fs::remove(kLogFile);
-    EXPECT_NE(ctl_series(24, -1, -1, -1).out.find("\nend log=missing since=none until=none skipped=0 more=0\n"),
+    EXPECT_NE(ctl_series(24, -1, -1, -1)
+                  .out.find("\nend log=missing since=none until=none skipped=0 more=0\n"),
               std::string::npos);
 }
 

@@ -53,18 +53,6 @@ Faults saves_at_once(const fs::path &root, int rounds, bool refused) {
     return faults;
 }
 
-// The processes in the chroot at root, or those of them that run velmora.
-std::vector<pid_t> in_phone(const fs::path &root, bool velmora) {
-    std::vector<pid_t> found;
-    for (const auto &entry : fs::directory_iterator("/proc")) {
-        std::error_code gone;
-        if (fs::read_symlink(entry.path() / "root", gone) != root) continue;
-        if (!velmora || fs::path(slurp(entry.path() / "cmdline").c_str()).filename() == "velmora")
-            found.push_back(std::stoi(entry.path().filename()));
-    }
-    return found;
-}
-
 // Each round two start.sh at once in a BusyBox chroot of a phone tree (the
 // zip's scripts, the host's velmora and velmoractl), then every velmora
 // killed until nothing runs there.

@@ -17,7 +17,8 @@ CtlOutput ctl_clear_log() {
     if (fd >= 0 && !emptied) why = strerror(errno);
     if (fd >= 0) close(fd);
     if (!emptied && !(fd < 0 && errno == ENOENT)) {
-        return CtlOutput{1, "", std::string("velmoractl: cannot empty ") + kLogFile + ": " + why + "\n"};
+        return CtlOutput{1, "",
+                         std::string("velmoractl: cannot empty ") + kLogFile + ": " + why + "\n"};
     }
     return CtlOutput{0, "cleared\n", ""};
 }

@@ -9,7 +9,8 @@ CtlOutput ctl_regular(const std::string &path) {
     const std::string kind = not_regular(path.c_str());
     if (kind.empty()) return CtlOutput{};
     const size_t slash = path.rfind('/');
-    return CtlOutput{1, path.substr(slash == std::string::npos ? 0 : slash + 1) + " is " + kind +
-                            ", not a file\n",
-                     ""};
+    return CtlOutput{
+        1,
+        path.substr(slash == std::string::npos ? 0 : slash + 1) + " is " + kind + ", not a file\n",
+        ""};
 }

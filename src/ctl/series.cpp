@@ -118,8 +118,8 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t until_t, int64_t be
     // newest velmora line to set.
     const std::string since = since_t < 0 ? "none" : std::to_string(since_t),
                       until = until_t < 0 ? "none" : std::to_string(until_t);
-    (void)snprintf(text, sizeof text, "end log=%s since=%s until=%s skipped=%zu more=%lld\n",
-                   state, since.c_str(), until.c_str(), skipped, static_cast<long long>(more));
+    (void)snprintf(text, sizeof text, "end log=%s since=%s until=%s skipped=%zu more=%lld\n", state,
+                   since.c_str(), until.c_str(), skipped, static_cast<long long>(more));
     output.out += text;
     return output;
 }

@@ -121,6 +121,18 @@ inline void lay_out_chroot_phone(const fs::path &root, int dlog) {
               0);
 }
 
+// The processes in the chroot at root, or those of them that run velmora.
+inline std::vector<pid_t> in_phone(const fs::path &root, bool velmora) {
+    std::vector<pid_t> found;
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        std::error_code gone;
+        if (fs::read_symlink(entry.path() / "root", gone) != root) continue;
+        if (!velmora || fs::path(slurp(entry.path() / "cmdline").c_str()).filename() == "velmora")
+            found.push_back(std::stoi(entry.path().filename()));
+    }
+    return found;
+}
+
 // Runs each test in a fresh phone tree in a temporary directory that is also
 // the working directory, where the host build's paths lead, with a fresh state.
 class InTree : public ::testing::Test {
