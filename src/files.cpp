@@ -76,7 +76,7 @@ bool create_locked(TempFile *temp) {
 // be taken. Only names of mkostemp's pattern, and only regular files.
 void sweep_temps(const char *path) {
     const std::string dir = directory_of(path),
-                      prefix = std::string(path).substr(dir.size() + 1) + ".";
+                      prefix = std::string(path).substr(dir.size() + 1) + ".", folder = dir + "/";
     DIR *entries = opendir(dir.c_str());
     if (entries == nullptr) return;
     for (const dirent *entry = readdir(entries); entry != nullptr; entry = readdir(entries)) {
@@ -85,7 +85,7 @@ void sweep_temps(const char *path) {
             name.find_first_not_of(kTempAlphabet, prefix.size()) != std::string::npos) {
             continue;
         }
-        const std::string file = dir + "/" + name;
+        const std::string file = folder + name;
         const int fd = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         struct stat locked, named;
         if (fd >= 0 && fstat(fd, &locked) == 0 && S_ISREG(locked.st_mode) &&
