@@ -398,6 +398,7 @@ async function loadLog() {
   const log = series.end.get('log');
   const {skipped, unread} = series;
   $('log-summary').textContent = (log === 'missing' ? t('log_missing') :
+      log === 'other' ? t('log_other') :
       unread ? t('log_unread') :
       log === 'empty' || points === 0 ? t('log_empty') :
       t('log_cycles', {points, from: new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')})) +

@@ -80,6 +80,7 @@ const TEXTS_EN = {
   log_switch_stale: 'Not changed: the settings file was changed elsewhere since this page read it. ' +
       'The switch now shows it as it is.',
   log_missing: 'No log file yet: switch the log on, and a line is written every cycle.',
+  log_other: 'PID_log is a link, a folder or another kind of file, not a file: it is not read.',
   log_empty: 'The log is empty.',
   log_unread: 'The log\'s last 8 MiB hold no velmora line, so the rest was not read.',
   log_cycles: '{points} cycles from {from} on.',

@@ -76,6 +76,7 @@ const TEXTS_ZH = {
   log_switch_refused: '未更改：{verdict}',
   log_switch_stale: '未更改：本页读取之后，配置文件在别处被改过。开关已显示它现在的状态。',
   log_missing: '还没有日志文件：打开日志开关后，每个周期写一行。',
+  log_other: 'PID_log 是链接、文件夹或其他类型，不是普通文件：不读取。',
   log_empty: '日志是空的。',
   log_unread: '日志最后 8 MiB 里没有 velmora 写的行，其余部分没有读取。',
   log_cycles: '自 {from} 起共 {points} 个周期。',

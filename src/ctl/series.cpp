@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "files.h"
 #include "log_line.h"
 #include "nodes.h"
 
@@ -33,14 +34,16 @@ struct Row {
 
 CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t until_t, int64_t before) {
     CtlOutput output{0, "t,battery_dC,board_mC,target_mC,limit_mA,current_mA,level_pct\n", ""};
-    const int fd = open(kLogFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    std::string why;
+    const int fd = open_regular(kLogFile, O_RDONLY, &why);
     struct stat st;
-    const char *state = "missing";
+    // A link, directory or FIFO in its place is not read: "other".
+    const char *state = fd < 0 && not_regular(kLogFile).empty() ? "missing" : "other";
     std::vector<Row> rows;  // newest first
     LogFields line_fields;
     size_t skipped = 0;
     int64_t more = 0;
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (fd >= 0 && fstat(fd, &st) == 0) {
         const int64_t end = before < 0 || before > st.st_size ? st.st_size : before;
         state = end == 0 ? "empty" : "ok";
         // pending holds the bytes [pos, line_end): the newest line not yet taken
