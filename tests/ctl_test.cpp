@@ -233,17 +233,12 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
     EXPECT_EQ(rows(oldest), lines - 12000);
     EXPECT_NE(oldest.out.find("\nend log=ok since=0 until=1780272000 skipped=0 more=0\n"),
               std::string::npos);
-    // The lines under one line past the bound: two calls, the first without a
-    // velmora line and so without the window's start, which the second sets.
+    // A line past the bound: skipped, so that the next call moves on.
     put(kLogFile, log + std::string(9 << 20, 'x') + "\n");
     const int64_t cut = static_cast<int64_t>(log.size()) + 1048577;
     EXPECT_NE(ctl_series(24, -1, -1, -1)
                   .out.find("\nend log=ok since=none until=none skipped=1 more=" +
                             std::to_string(cut) + "\n"),
-              std::string::npos);
-    const CtlOutput past = ctl_series(24, -1, -1, cut);
-    EXPECT_EQ(rows(past), 8641);
-    EXPECT_NE(past.out.find(" since=1780305640 until=1780305640 skipped=10 more=0\n"),
               std::string::npos);
     fs::remove(kLogFile);
     EXPECT_NE(ctl_series(24, -1, -1, -1)

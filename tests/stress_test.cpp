@@ -54,20 +54,14 @@ Faults saves_at_once(const fs::path &root, int rounds, bool refused) {
 }
 
 // Each round two start.sh at once in a BusyBox chroot of a phone tree (the
-// zip's scripts, the host's velmora and velmoractl), then every velmora
+// module's scripts, the host's velmora and velmoractl), then every velmora
 // killed until nothing runs there.
 Faults starts_at_once(int rounds) {
     Faults faults;
     char name[] = "/tmp/velmora-stress-XXXXXX";
     const fs::path root = mkdtemp(name), module = root / "data/adb/modules/velmora";
     const std::string r = root.string();
-    lay_out_chroot_phone(root, 0);
-    EXPECT_EQ(system(("cp " VELMORA_BINARY " " VELMORA_CTL " " + module.string() +
-                      " && for lib in $(ldd " VELMORA_BINARY " | grep -o '/[^ ]*'); do install -D "
-                      "$lib " +
-                      r + "$lib; done")
-                         .c_str()),
-              0);
+    lay_out_host_chroot_phone(root);
     const std::string start = VELMORA_SOURCE_DIR "/tests/helpers/in-phone " + r +
                               " 'sh /data/adb/modules/velmora/start.sh'";
     const fs::path node = root / kOldChargeNode;
