@@ -313,7 +313,7 @@ const onLogSwitch = () => whileSaving(async () => {
 // The window's rows, read in slices from the newest back, each slice far
 // below the bridge's limit: {header, slices, the last end line's fields, the
 // lines skipped in all slices, whether the reading stopped unfinished}. A
-// whole slice (velmoractl's bound, 8 MiB) without a velmora line ends the
+// whole slice (velmoractl's bound, 8 MiB) without a velmora row ends the
 // reading: the rest of such a log is not worth the minutes it would take.
 async function readSeries() {
   let slices = [];
@@ -325,8 +325,7 @@ async function readSeries() {
     slices = [lines, ...slices];
     skipped += Number(end.get('skipped') ?? 0);
     const more = Number(end.get('more') ?? 0);
-    const unset = end.get('since') === 'none';
-    if (more === 0 || unset) return {header: lines[0], slices, end, skipped, unread: more !== 0};
+    if (more === 0 || lines.length === 1) return {header: lines[0], slices, end, skipped, unread: more !== 0};
     // The next slice goes on from the window's start and the oldest stamp so
     // far, so that its time never steps back past this one's.
     const until = end.get('until') === 'none' ? '' : ` --until ${Number(end.get('until'))}`;
@@ -397,12 +396,11 @@ async function loadLog() {
   box.dataset.ms = String(Math.round(performance.now() - started));
   const log = series.end.get('log');
   const {skipped, unread} = series;
-  $('log-summary').textContent = (log === 'missing' ? t('log_missing') :
+  $('log-summary').textContent = ((log === 'missing' ? t('log_missing') :
       log === 'other' ? t('log_other') :
-      unread ? t('log_unread') :
-      log === 'empty' || points === 0 ? t('log_empty') :
-      t('log_cycles', {points, from: new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')})) +
-      (skipped ? t('log_skipped', {skipped}) : '');
+      points ? t('log_cycles', {points, from: new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')}) :
+      unread ? '' : t('log_empty')) +
+      (unread ? t('log_unread') : '') + (skipped ? t('log_skipped', {skipped}) : '')).trim();
 }
 
 async function clearLog() {

@@ -78,7 +78,7 @@ const TEXTS_ZH = {
   log_missing: '还没有日志文件：打开日志开关后，每个周期写一行。',
   log_other: 'PID_log 是链接、文件夹或其他类型，不是普通文件：不读取。',
   log_empty: '日志是空的。',
-  log_unread: '日志最后 8 MiB 里没有 velmora 写的行，其余部分没有读取。',
+  log_unread: '日志中有 8 MiB 没有 velmora 写的行，之前的部分没有读取。',
   log_cycles: '自 {from} 起共 {points} 个周期。',
   log_skipped: '跳过了 {skipped} 行不是 velmora 写的内容。',
   log_reload: '重新读取',
