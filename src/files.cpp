@@ -114,9 +114,11 @@ int open_regular(const char *path, int flags, std::string *why) {
     const int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kNewFileMode);
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
-    *why = fd < 0 && errno != ELOOP ? strerror(errno) : not_regular(path);
+    const int error = fd < 0 ? errno : EINVAL;
+    *why = fd < 0 && error != ELOOP ? strerror(error) : not_regular(path);
     if (why->empty()) *why = "changed while opened";
     if (fd >= 0) close(fd);
+    errno = error;
     return -1;
 }
 

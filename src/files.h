@@ -13,8 +13,8 @@
 // file", or "" when it is a regular file or missing.
 std::string not_regular(const char *path);
 // Opens one of the module's own files as a regular file only: never through
-// a symbolic link, never waiting on a FIFO. -1 when it cannot, with *why
-// saying so (not_regular's words, or the system's).
+// a symbolic link, never waiting on a FIFO. -1 (errno set) when it cannot,
+// with *why saying so (not_regular's words, or the system's).
 int open_regular(const char *path, int flags, std::string *why);
 
 // The regular file's first max_bytes bytes at most; false (errno set) when it

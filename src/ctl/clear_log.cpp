@@ -13,12 +13,10 @@
 CtlOutput ctl_clear_log() {
     std::string why;
     const int fd = open_regular(kLogFile, O_WRONLY, &why);
-    const bool emptied = fd >= 0 && ftruncate(fd, 0) == 0;
+    const bool missing = fd < 0 && errno == ENOENT, emptied = fd >= 0 && ftruncate(fd, 0) == 0;
     if (fd >= 0 && !emptied) why = strerror(errno);
     if (fd >= 0) close(fd);
-    if (!emptied && !(fd < 0 && errno == ENOENT)) {
-        return CtlOutput{1, "",
-                         std::string("velmoractl: cannot empty ") + kLogFile + ": " + why + "\n"};
-    }
-    return CtlOutput{0, "cleared\n", ""};
+    if (missing || emptied) return CtlOutput{0, "cleared\n", ""};
+    return CtlOutput{1, "",
+                     std::string("velmoractl: cannot empty ") + kLogFile + ": " + why + "\n"};
 }
