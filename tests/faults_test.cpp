@@ -7,7 +7,6 @@
 
 #include "base64.h"
 #include "commands.h"
-#include "log_line.h"
 #include "phone.h"
 
 namespace {
@@ -80,7 +79,7 @@ TEST_F(Velmora, FaultsTable) {
              return seen + in_chroot(phone, "sh " + kModule + "/action.sh | grep 'It stopped'");
          }},
         {"velmora's log and module.prop on a disk that fills and frees (x1000)",
-         "1 id=velmora\ndescription=installed\n",  // and no line that is not velmora's
+         "1 id=velmora\ndescription=installed\n",  // and no line cut or glued
          [&](const fs::path &, const fs::path &) {
              log_on(), put(module / "module.prop", "id=velmora\ndescription=installed\n");
              small_disk(module);
@@ -92,11 +91,10 @@ TEST_F(Velmora, FaultsTable) {
              fs::remove(module / "filler");
              wait_for_lines(log().size() + 20);
              stop(velmora);
+             for (const std::string &line : log())  // 19 fields, none a text with a comma
+                 seen += std::count(line.begin(), line.end(), ',') == 18 ? "" : line;
              (void)umount2(module.c_str(), MNT_DETACH);
-             LogFields fields;
-             for (const std::string &line : log())
-                 seen += parse_log_line(line, &fields) ? "" : line;
-             return seen;
+             return seen + (log().empty() ? "" : "unmounted?");
          }},
         {"a save killed, a save into a closed pipe, a keep and a zone: status, temporaries left",
          "0\n配置.alive3\n",
