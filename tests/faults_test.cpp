@@ -26,13 +26,6 @@ std::string in_chroot(const fs::path &phone, const std::string &command) {
     return said(kHelpers + "in-phone " + phone.string() + " '" + command + "' 2>&1 </dev/null");
 }
 
-// A 64 KiB disk (tmpfs) at dir holding what dir held.
-void small_disk(const fs::path &dir) {
-    said("cd " + dir.string() +
-         " && tar -cf /tmp/held.tar . && mount -t tmpfs -o size=64k x . && cd " + dir.string() +
-         " && tar -xf /tmp/held.tar; rm /tmp/held.tar");
-}
-
 // Whether every velmora in the chroot, and its supervisor, ends when asked.
 bool ended(const fs::path &phone) {
     return wait_until([&] {
@@ -82,7 +75,8 @@ TEST_F(Velmora, FaultsTable) {
          "1 id=velmora\ndescription=installed\n",  // and no line cut or glued
          [&](const fs::path &, const fs::path &) {
              log_on(), put(module / "module.prop", "id=velmora\ndescription=installed\n");
-             small_disk(module);
+             said("cd " + module.string() + " && tar -cf /tmp/held.tar . && mount -t tmpfs -o " +
+                  "size=64k x . && cd " + module.string() + " && tar -xf /tmp/held.tar");  // 64 KiB
              const pid_t velmora = start_velmora(root_, "2026-06-01 22:00:00", 1000);
              wait_for_lines(3), said("dd if=/dev/zero of=" + module.string() + "/filler 2>&1");
              std::string seen = std::to_string(ctl_describe("full").status) + " ";
