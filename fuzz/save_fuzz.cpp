@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string input(reinterpret_cast<const char *>(data), size);
-    std::string bytes, temp;
+    std::string bytes;
+    TempFile temp;
     if (stage_settings(input, &bytes, &temp).status == 0) drop_temp(temp);
 
     const CtlOutput staged = stage_settings(base64_encode(input), &bytes, &temp);

@@ -41,12 +41,12 @@ look
 if [ "$s_running" = no ]; then
   say "velmora was not running${s_last_report:+: $s_last_report}" "velmora 没有在运行${s_last_report:+：$s_last_report}"
   say "Starting it again ..." "正在重新启动 ..."
-  sh "$MODDIR/start.sh"
+  refused=$(sh "$MODDIR/start.sh" 2>&1)  # why it could not start, if it could not
   sleep 2
   look
   if [ "$s_running" = no ]; then
     reason=$s_settings
-    [ "$reason" = ok ] && reason=$s_last_report
+    [ "$reason" = ok ] && reason=${refused:-$s_last_report}
     say "It stopped again: $reason" "它又停止了：$reason"
     say "Fix 配置 in $MODDIR, then press Action." "请修正 $MODDIR 里的 配置，然后再按一次这个按钮。"
   fi

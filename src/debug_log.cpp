@@ -36,10 +36,16 @@ void debug() {
                  s.off_temp, s.status, s.in_power, s.aim_temp, s.temp_batery, s.temp_board, s.temp,
                  s.aim, s.aim_current, current_mA, capacity_pct, s.integral, s.differential,
                  s.device, s.device_status, s.phonemodel, s.PID_version);
-    // One append of the whole line, so no reader ever sees half of it from us;
-    // a full disk loses the line and the next cycle tries again.
+    // One append of the whole line, so no reader ever sees half of it from us.
+    // A full disk may take only part of it: the part is cut off again (the
+    // file ends where our write ended, minus what it wrote), so the line is
+    // lost whole and the next cycle's starts a line of its own.
     if (length > 0 && static_cast<size_t>(length) < sizeof line) {
-        (void)!write(outputFile, line, static_cast<size_t>(length));
+        const ssize_t written = write(outputFile, line, static_cast<size_t>(length));
+        if (written > 0 && written < length) {
+            const off_t end = lseek(outputFile, 0, SEEK_CUR);
+            if (end >= written) (void)!ftruncate(outputFile, end - written);
+        }
     }
     close(outputFile);
 }

@@ -5,5 +5,6 @@
 // Appends one line of 21 fields to the log file beside the settings: the
 // settings, the cycle's readings, the regulator state, the platform tags, and
 // the battery current (mA, positive while charging) and capacity (%) read now.
-// A log that cannot be opened is reported as kMsgOutputUnopened and skipped.
+// A log that cannot be opened is reported as kMsgOutputUnopened and skipped; a
+// line that a full disk takes only part of is cut off again, unreported.
 void debug();

@@ -29,6 +29,8 @@ constexpr char kSaveLockFile[] = VELMORA_MODULE_FILE("save.lock");
 constexpr char kTzFile[] = VELMORA_MODULE_FILE("velmora.tz");
 constexpr char kZoneFile[] = VELMORA_MODULE_FILE("zoneinfo");
 constexpr char kChargerKeptFile[] = VELMORA_MODULE_FILE("charger.kept");
+// The module's description for the root manager (velmoractl describe).
+constexpr char kModuleProp[] = VELMORA_MODULE_FILE("module.prop");
 // The lock that start.sh holds while it checks and starts velmora, and that
 // the supervisor and velmora inherit (velmoractl start-lock).
 constexpr char kStartLockFile[] = VELMORA_MODULE_FILE("velmora.lock");

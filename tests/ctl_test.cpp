@@ -219,32 +219,32 @@ TEST_F(Ctl, SeriesWindowAndPaging) {
     const auto rows = [](const CtlOutput &got) {
         return std::count(got.out.begin(), got.out.end(), '\n') - 2;
     };
-    const CtlOutput day = ctl_series(24, -1, -1);
+    const CtlOutput day = ctl_series(24, -1, -1, -1);
     EXPECT_EQ(rows(day), 8641);  // both ends inside
     EXPECT_NE(day.out.find("\n1780358400,340,38000,39000,1435,1500,50\n"), std::string::npos);
-    EXPECT_NE(day.out.find("\nend log=ok since=1780305640 skipped=9 more=0\n"), std::string::npos);
+    EXPECT_NE(day.out.find("\nend log=ok since=1780305640 until=1780305640 skipped=9 more=0\n"),
+              std::string::npos);
 
-    const CtlOutput newest = ctl_series(24, 0, -1);
+    const CtlOutput newest = ctl_series(24, 0, -1, -1);
     EXPECT_EQ(rows(newest), 12000);
     const size_t more = newest.out.find("more=");
     ASSERT_NE(more, std::string::npos);
     const int64_t before = std::stoll(newest.out.substr(more + 5));
     EXPECT_EQ(log.substr(before - 1, 1), "\n");
-    const CtlOutput oldest = ctl_series(24, 0, before);
+    const CtlOutput oldest = ctl_series(24, 0, -1, before);
     EXPECT_EQ(rows(oldest), lines - 12000);
-    EXPECT_EQ(oldest.out.substr(oldest.out.size() - 36), "end log=ok since=0 skipped=0 more=0\n");
-    // The lines under one line past the bound: two calls, the first without a
-    // velmora line and so without the window's start, which the second sets.
+    EXPECT_NE(oldest.out.find("\nend log=ok since=0 until=1780272000 skipped=0 more=0\n"),
+              std::string::npos);
+    // A line past the bound: skipped, so that the next call moves on.
     put(kLogFile, log + std::string(9 << 20, 'x') + "\n");
     const int64_t cut = static_cast<int64_t>(log.size()) + 1048577;
-    EXPECT_NE(ctl_series(24, -1, -1)
-                  .out.find("\nend log=ok since=none skipped=1 more=" + std::to_string(cut) + "\n"),
+    EXPECT_NE(ctl_series(24, -1, -1, -1)
+                  .out.find("\nend log=ok since=none until=none skipped=1 more=" +
+                            std::to_string(cut) + "\n"),
               std::string::npos);
-    const CtlOutput past = ctl_series(24, -1, cut);
-    EXPECT_EQ(rows(past), 8641);
-    EXPECT_NE(past.out.find(" since=1780305640 skipped=10 more=0\n"), std::string::npos);
     fs::remove(kLogFile);
-    EXPECT_NE(ctl_series(24, -1, -1).out.find("\nend log=missing since=none skipped=0 more=0\n"),
+    EXPECT_NE(ctl_series(24, -1, -1, -1)
+                  .out.find("\nend log=missing since=none until=none skipped=0 more=0\n"),
               std::string::npos);
 }
 

@@ -53,33 +53,15 @@ Faults saves_at_once(const fs::path &root, int rounds, bool refused) {
     return faults;
 }
 
-// The processes in the chroot at root, or those of them that run velmora.
-std::vector<pid_t> in_phone(const fs::path &root, bool velmora) {
-    std::vector<pid_t> found;
-    for (const auto &entry : fs::directory_iterator("/proc")) {
-        std::error_code gone;
-        if (fs::read_symlink(entry.path() / "root", gone) != root) continue;
-        if (!velmora || fs::path(slurp(entry.path() / "cmdline").c_str()).filename() == "velmora")
-            found.push_back(std::stoi(entry.path().filename()));
-    }
-    return found;
-}
-
 // Each round two start.sh at once in a BusyBox chroot of a phone tree (the
-// zip's scripts, the host's velmora and velmoractl), then every velmora
+// module's scripts, the host's velmora and velmoractl), then every velmora
 // killed until nothing runs there.
 Faults starts_at_once(int rounds) {
     Faults faults;
     char name[] = "/tmp/velmora-stress-XXXXXX";
     const fs::path root = mkdtemp(name), module = root / "data/adb/modules/velmora";
     const std::string r = root.string();
-    lay_out_chroot_phone(root, 0);
-    EXPECT_EQ(system(("cp " VELMORA_BINARY " " VELMORA_CTL " " + module.string() +
-                      " && for lib in $(ldd " VELMORA_BINARY " | grep -o '/[^ ]*'); do install -D "
-                      "$lib " +
-                      r + "$lib; done")
-                         .c_str()),
-              0);
+    lay_out_host_chroot_phone(root);
     const std::string start = VELMORA_SOURCE_DIR "/tests/helpers/in-phone " + r +
                               " 'sh /data/adb/modules/velmora/start.sh'";
     const fs::path node = root / kOldChargeNode;

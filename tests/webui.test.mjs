@@ -39,7 +39,9 @@ test('draws the day, a garbled, empty or missing log; one switch, a GBK model ke
   const junk = `${logLines(3).replace(/,电量=/g, ',电量')}\xff垃圾\n%41\n`;
   for (const [log, points, summary] of [
     [logLines(8640), 8640, /^8640 cycles from 2031-01-01 00:00/],
-    [logLines(8640).repeat(2) + junk, 17280, /^17280 cycles .* 5 lines that are not/],  // past one call's 12,000 rows
+    // Each line twice: past one call's 12,000 rows.
+    [logLines(8640).replace(/.*\n/g, '$&$&') + junk, 17280, /^17280 cycles .* 5 lines that are not/],
+    ['\0'.repeat(9 << 20), 0, /^8 MiB of the log hold no velmora line/],  // one call, not 256
     [junk + logLines(2), 2, /^2 cycles .* 5 lines that are not velmora's skipped/],
     ['', 0, /^The log is empty/],
     [null, 0, /^No log file yet/],

@@ -317,7 +317,9 @@ const onLogSwitch = () => whileSaving(async () => {
 
 // The window's rows, read in slices from the newest back, each slice far
 // below the bridge's limit: {header, slices, the last end line's fields, the
-// lines skipped in all slices}.
+// lines skipped in all slices, whether the reading stopped unfinished}. A
+// whole slice (velmoractl's bound, 8 MiB) without a velmora row ends the
+// reading: the rest of such a log is not worth the minutes it would take.
 async function readSeries() {
   let slices = [];
   let skipped = 0;
@@ -327,11 +329,12 @@ async function readSeries() {
     const end = keyValues(lines.pop().replace(/^end /, '').replace(/ /g, '\n'));
     slices = [lines, ...slices];
     skipped += Number(end.get('skipped') ?? 0);
-    if (Number(end.get('more') ?? 0) === 0) return {header: lines[0], slices, end, skipped};
-    // Until a velmora line has set the window's start (since=none), the next
-    // slice's newest one does.
-    const since = end.get('since') === 'none' ? '' : ` --since ${Number(end.get('since'))}`;
-    args = `series ${HOURS}${since} --before ${Number(end.get('more'))}`;
+    const more = Number(end.get('more') ?? 0);
+    if (more === 0 || lines.length === 1) return {header: lines[0], slices, end, skipped, unread: more !== 0};
+    // The next slice goes on from the window's start and the oldest stamp so
+    // far, so that its time never steps back past this one's.
+    const until = end.get('until') === 'none' ? '' : ` --until ${Number(end.get('until'))}`;
+    args = `series ${HOURS} --since ${Number(end.get('since'))}${until} --before ${more}`;
   }
 }
 
@@ -397,11 +400,12 @@ async function loadLog() {
   box.dataset.points = String(points);
   box.dataset.ms = String(Math.round(performance.now() - started));
   const log = series.end.get('log');
-  const {skipped} = series;
-  $('log-summary').textContent = (log === 'missing' ? t('log_missing') :
-      log === 'empty' || points === 0 ? t('log_empty') :
-      t('log_cycles', {points, from: new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')})) +
-      (skipped ? t('log_skipped', {skipped}) : '');
+  const {skipped, unread} = series;
+  $('log-summary').textContent = ((log === 'missing' ? t('log_missing') :
+      log === 'other' ? t('log_other') :
+      points ? t('log_cycles', {points, from: new Date(by.t[0] * 1000).toISOString().slice(0, 16).replace('T', ' ')}) :
+      unread ? '' : t('log_empty')) +
+      (unread ? t('log_unread') : '') + (skipped ? t('log_skipped', {skipped}) : '')).trim();
 }
 
 async function clearLog() {

@@ -84,7 +84,9 @@ const TEXTS_EN = {
   log_switch_stale: 'Not changed: the settings file was changed elsewhere since this page read it. ' +
       'The switch now shows it as it is.',
   log_missing: 'No log file yet: switch the log on, and a line is written every cycle.',
+  log_other: 'PID_log is a link, a folder or another kind of file, not a file: it is not read.',
   log_empty: 'The log is empty.',
+  log_unread: ' 8 MiB of the log hold no velmora line; the log before them was not read.',  // after the sentence before, if any
   log_cycles: '{points} cycles from {from} on.',
   log_skipped: ' {skipped} lines that are not velmora\'s skipped.',  // after the sentence before
   log_reload: 'Reload',

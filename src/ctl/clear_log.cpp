@@ -1,4 +1,5 @@
-// velmoractl clear-log: empties PID_log, which it never creates.
+// velmoractl clear-log: empties PID_log, which it never creates, and only as
+// a regular file of the module's: never a link's target, never a FIFO.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -6,15 +7,16 @@
 #include <cstring>
 
 #include "commands.h"
+#include "files.h"
 #include "module_files.h"
 
 CtlOutput ctl_clear_log() {
-    const int fd = open(kLogFile, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 && errno != ENOENT) {
-        return CtlOutput{
-            1, "",
-            std::string("velmoractl: cannot empty ") + kLogFile + ": " + strerror(errno) + "\n"};
-    }
+    std::string why;
+    const int fd = open_regular(kLogFile, O_WRONLY, &why);
+    const bool missing = fd < 0 && errno == ENOENT, emptied = fd >= 0 && ftruncate(fd, 0) == 0;
+    if (fd >= 0 && !emptied) why = strerror(errno);
     if (fd >= 0) close(fd);
-    return CtlOutput{0, "cleared\n", ""};
+    if (missing || emptied) return CtlOutput{0, "cleared\n", ""};
+    return CtlOutput{1, "",
+                     std::string("velmoractl: cannot empty ") + kLogFile + ": " + why + "\n"};
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files.h"
 #include "output.h"
 
 // status.cpp: velmora's state now, as key=value lines.
@@ -25,19 +26,25 @@ CtlOutput ctl_save(const std::string &base64, const char *if_token);
 // Decodes base64 into bytes and writes them to a temporary file of their own
 // beside the settings file for the verdict: status 0 with the file's name in
 // *temp, or the output of a refusal (no file left).
-CtlOutput stage_settings(const std::string &base64, std::string *bytes, std::string *temp);
+CtlOutput stage_settings(const std::string &base64, std::string *bytes, TempFile *temp);
 // schema.cpp: the module's files, the settings' entries and word limit, and
 // the cycle's constants, as key=value lines for the page and the scripts.
 CtlOutput ctl_schema();
 // clear_log.cpp: PID_log emptied, never created.
 CtlOutput ctl_clear_log();
+// describe.cpp: module.prop's description set to text, the file replaced whole.
+CtlOutput ctl_describe(const std::string &text);
+// regular.cpp: status 1 and why when path is not a regular file nor missing.
+CtlOutput ctl_regular(const std::string &path);
 // series.cpp: the chart's data, PID_log as a compact numeric table, read
 // backwards from a byte offset in blocks and bounded per call: the rows of
 // the window from since_t (or, when since_t < 0, the newest stamp minus
-// hours) with lines before byte `before` (< 0: the end), then the
-// "end log=... since=T skipped=N more=BYTE" line, since=none while no
-// velmora line has set the window.
-CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before);
+// hours) up to until_t (< 0: any), with lines before byte `before` (< 0: the
+// end), then the "end log=... since=T until=U skipped=N more=BYTE" line,
+// since=none while no velmora line has set the window and until the oldest
+// stamp so far. The window ends at a line stamped after the line that
+// follows it, so its time never steps back.
+CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t until_t, int64_t before);
 // charger.cpp: the charge node's own value and mode, kept once per boot
 // before velmora's first write, and given back when velmora ends: the
 // kernel's limit, or velmora's highest where the node showed none.

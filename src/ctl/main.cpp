@@ -2,6 +2,7 @@
 // page's one way into velmora's files and nodes. This file reads the
 // arguments and dispatches; each subcommand lives in a file of its name.
 // Usage errors: one line on the error stream and exit status 2.
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,10 +16,9 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: velmoractl [--base64] status|check FILE|settings|schema|save [--if TOKEN] "
-    "BASE64|clear-log|"
-    "zone NAME|probe|series [HOURS] [--since T] [--before BYTE]|charger keep|restore|"
-    "start-lock FD";
+    "usage: velmoractl [--base64] status|check FILE|settings|schema|save [--if TOKEN] BASE64|"
+    "clear-log|zone NAME|probe|series [HOURS] [--since T] [--until T] [--before BYTE]|"
+    "charger keep|restore|start-lock FD|describe TEXT|regular FILE";
 
 // A whole non-negative decimal number within int64.
 bool parse_count(const char *text, int64_t *value) {
@@ -26,11 +26,14 @@ bool parse_count(const char *text, int64_t *value) {
 }
 
 CtlOutput series(int argc, char **argv) {
-    int64_t hours = 24, since = -1, before = -1;
+    int64_t hours = 24, since = -1, until = -1, before = -1;
     bool hours_given = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        int64_t *target = arg == "--since" ? &since : arg == "--before" ? &before : nullptr;
+        int64_t *target = arg == "--since"    ? &since
+                          : arg == "--until"  ? &until
+                          : arg == "--before" ? &before
+                                              : nullptr;
         if (target != nullptr) {
             if (++i == argc || !parse_count(argv[i], target)) {
                 return usage_error("series: " + arg + " needs a whole number");
@@ -41,7 +44,7 @@ CtlOutput series(int argc, char **argv) {
             return usage_error("series: unexpected \"" + arg + "\"");
         }
     }
-    return ctl_series(hours, since, before);
+    return ctl_series(hours, since, until, before);
 }
 
 CtlOutput charger(const char *action) {
@@ -82,6 +85,8 @@ CtlOutput run(int argc, char **argv) {
         {"check", 1, ctl_check},
         {"start-lock", 1, start_lock},
         {"zone", 1, [](const char *arg) { return ctl_zone(arg); }},
+        {"describe", 1, [](const char *arg) { return ctl_describe(arg); }},
+        {"regular", 1, [](const char *arg) { return ctl_regular(arg); }},
         {"charger", 1, charger},
     };
     for (const auto &c : commands) {
@@ -104,6 +109,9 @@ void print(FILE *stream, const std::string &text, bool base64) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // A reader that has gone away must not hide what happened to the files:
+    // the exit status says it, written or not.
+    (void)signal(SIGPIPE, SIG_IGN);
     const bool base64 = argc > 1 && strcmp(argv[1], "--base64") == 0;
     const int skip = base64 ? 2 : 1;
     const CtlOutput output = run(argc - skip, argv + skip);

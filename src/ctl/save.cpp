@@ -44,8 +44,7 @@ int lock_saves() {
 
 // Under the lock: temp replaces 配置 when 配置 is no link and, with if_token,
 // is still of that version. 0 only when 配置 then holds bytes.
-CtlOutput replace_settings(const std::string &bytes, const std::string &temp,
-                           const char *if_token) {
+CtlOutput replace_settings(const std::string &bytes, TempFile &temp, const char *if_token) {
     const std::string path = kSettingsFile;
     struct stat st;
     if (lstat(kSettingsFile, &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -81,7 +80,7 @@ CtlOutput replace_settings(const std::string &bytes, const std::string &temp,
 
 }  // namespace
 
-CtlOutput stage_settings(const std::string &base64, std::string *bytes, std::string *temp) {
+CtlOutput stage_settings(const std::string &base64, std::string *bytes, TempFile *temp) {
     if (base64.size() > static_cast<size_t>((kMaxSettings_bytes + 2) / 3 * 4)) {
         return usage_error("the new settings are over 64 KiB");
     }
@@ -90,11 +89,11 @@ CtlOutput stage_settings(const std::string &base64, std::string *bytes, std::str
         return usage_error("the new settings are over 64 KiB");
     }
     *temp = write_temp(kSettingsFile, *bytes);
-    if (temp->empty()) {
+    if (temp->name.empty()) {
         return usage_error(std::string("cannot write beside ") + kSettingsFile + ": " +
                            strerror(errno));
     }
-    const SettingsVerdict v = read_settings_file(temp->c_str()).verdict;
+    const SettingsVerdict v = read_settings_file(temp->name.c_str()).verdict;
     if (v.text == "ok") return CtlOutput{};
     drop_temp(*temp);
     return CtlOutput{1, v.text + "\n", ""};
@@ -104,7 +103,8 @@ CtlOutput ctl_save(const std::string &base64, const char *if_token) {
     if (if_token != nullptr && !token_shaped(if_token)) {
         return usage_error("save --if takes a token of velmoractl settings");
     }
-    std::string bytes, temp;
+    std::string bytes;
+    TempFile temp;
     CtlOutput staged = stage_settings(base64, &bytes, &temp);
     if (staged.status != 0) return staged;
     const int lock = lock_saves();

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "files.h"
 #include "log_line.h"
 #include "module_files.h"
 
@@ -30,16 +32,18 @@ struct Row {
 
 }  // namespace
 
-CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
+CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t until_t, int64_t before) {
     CtlOutput output{0, "t,battery_dC,board_mC,target_mC,limit_mA,current_mA,level_pct\n", ""};
-    const int fd = open(kLogFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    std::string why;
+    const int fd = open_regular(kLogFile, O_RDONLY, &why);
     struct stat st;
-    const char *state = "missing";
+    // A link, directory or FIFO in its place is not read: "other".
+    const char *state = fd < 0 && not_regular(kLogFile).empty() ? "missing" : "other";
     std::vector<Row> rows;  // newest first
     LogFields line_fields;
     size_t skipped = 0;
     int64_t more = 0;
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (fd >= 0 && fstat(fd, &st) == 0) {
         const int64_t end = before < 0 || before > st.st_size ? st.st_size : before;
         state = end == 0 ? "empty" : "ok";
         // pending holds the bytes [pos, line_end): the newest line not yet taken
@@ -91,11 +95,15 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
                     ++skipped;
                     continue;
                 }
-                if (since_t < 0) since_t = f.t - hours * kSecondsPerHour;
-                if (f.t < since_t) {
+                // The window follows the file's order: it ends where the
+                // stamps leave it or step back (a line stamped after the one
+                // that follows it: the clock was set back there).
+                if (since_t < 0) since_t = std::max<int64_t>(0, f.t - hours * kSecondsPerHour);
+                if (f.t < since_t || (until_t >= 0 && f.t > until_t)) {
                     done = true;
                     break;
                 }
+                until_t = f.t;
                 rows.push_back(Row{f.t, f.battery_dC, f.board_mC, f.target_mC, f.limit_mA,
                                    f.current_mA, f.level_pct});
             }
@@ -111,9 +119,10 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t before) {
     }
     // No velmora line yet: the window's start stays open, for the next slice's
     // newest velmora line to set.
-    const std::string since = since_t < 0 ? "none" : std::to_string(since_t);
-    (void)snprintf(text, sizeof text, "end log=%s since=%s skipped=%zu more=%lld\n", state,
-                   since.c_str(), skipped, static_cast<long long>(more));
+    const std::string since = since_t < 0 ? "none" : std::to_string(since_t),
+                      until = until_t < 0 ? "none" : std::to_string(until_t);
+    (void)snprintf(text, sizeof text, "end log=%s since=%s until=%s skipped=%zu more=%lld\n", state,
+                   since.c_str(), until.c_str(), skipped, static_cast<long long>(more));
     output.out += text;
     return output;
 }

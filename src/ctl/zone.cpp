@@ -147,7 +147,7 @@ bool resolve_zone(const std::string &property, std::string *tz, std::string *why
     std::vector<Packed> found;
     for (const char *path : kPackedTzdataFiles) {
         Packed packed{"", path, ""};
-        if (read_head(path, kMaxPacked_bytes, &packed.bytes)) {
+        if (read_head(path, kMaxPacked_bytes, &packed.bytes, true)) {  // Android's, maybe linked
             packed.version = tzdata_version(packed.bytes);
             found.push_back(std::move(packed));
         }

@@ -133,6 +133,36 @@ inline void lay_out_chroot_phone(const fs::path &root, int dlog) {
               0);
 }
 
+// The same with the module's scripts from the source and the host's velmora
+// and velmoractl (and their libraries) in /opt, linked from the module, whose
+// module.prop is as installed: the log off.
+inline void lay_out_host_chroot_phone(const fs::path &root) {
+    const std::string r = root.string(), m = r + "/data/adb/modules/velmora";
+    ASSERT_EQ(system((VELMORA_SOURCE_DIR "/tests/helpers/lay-out-phone " + r +
+                      " Charging 0 busybox >/dev/null && mkdir " + r +
+                      "/opt && cp " VELMORA_BINARY " " VELMORA_CTL " " + r +
+                      "/opt && cp " VELMORA_SOURCE_DIR "/module/*.sh " + m +
+                      " && ln -s /opt/velmora /opt/velmoractl " + m +
+                      " && printf 'id=velmora\\ndescription=installed\\n' >" + m +
+                      "/module.prop && for lib in $(ldd " VELMORA_BINARY "; ldd " VELMORA_CTL
+                      " 2>&1); do case $lib in /*[!:]) install -D $lib " +
+                      r + "$lib;; esac; done")
+                         .c_str()),
+              0);
+}
+
+// The processes in the chroot at root, or those of them that run velmora.
+inline std::vector<pid_t> in_phone(const fs::path &root, bool velmora) {
+    std::vector<pid_t> found;
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        std::error_code gone;
+        if (fs::read_symlink(entry.path() / "root", gone) != root) continue;
+        if (!velmora || fs::path(slurp(entry.path() / "cmdline").c_str()).filename() == "velmora")
+            found.push_back(std::stoi(entry.path().filename()));
+    }
+    return found;
+}
+
 // Runs each test in a fresh phone tree in a temporary directory that is also
 // the working directory, where the host build's paths lead, with a fresh state.
 class InTree : public ::testing::Test {
