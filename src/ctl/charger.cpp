@@ -163,23 +163,20 @@ CtlOutput ctl_charger_keep() {
     kept.boot = boot.empty() ? "unknown" : boot;
     kept.node = charge_node(charge_generation());
     if (!read_node(&kept)) {
-        return CtlOutput{1, "", "velmoractl: cannot read the charge node " + kept.node + "\n"};
+        return failure(1, "cannot read the charge node " + kept.node);
     }
     if (std::find(std::begin(kVelmoraModes), std::end(kVelmoraModes), kept.mode) !=
         std::end(kVelmoraModes)) {
-        return CtlOutput{
-            1, "",
-            "velmoractl: the charge node holds velmora's limit, not the kernel's own (" +
-                describe(kept) + "): nothing kept this boot\n"};
+        return failure(1, "the charge node holds velmora's limit, not the kernel's own (" +
+                              describe(kept) + "): nothing kept this boot");
     }
     kept.mode &= kMaxKeptMode;
     const std::string record = "boot=" + kept.boot + "\nnode=" + kept.node + "\nvalue=" +
                                (kept.value_uA > 0 ? std::to_string(kept.value_uA) : "none") +
                                "\nshown=" + kept.shown + "\nmode=" + octal(kept.mode) + "\n";
     if (!write_atomically(kChargerKeptFile, record)) {
-        return CtlOutput{1, "",
-                         std::string("velmoractl: cannot write ") + kChargerKeptFile + ": " +
-                             strerror(errno) + ": nothing kept this boot\n"};
+        return failure(1, std::string("cannot write ") + kChargerKeptFile + ": " + strerror(errno) +
+                              ": nothing kept this boot");
     }
     return CtlOutput{0, "charge node kept: " + describe(kept) + "\n", ""};
 }
@@ -187,10 +184,9 @@ CtlOutput ctl_charger_keep() {
 CtlOutput ctl_charger_restore() {
     Kept kept;
     if (!this_boots_record(&kept)) {
-        return CtlOutput{1, "",
-                         std::string("velmoractl: nothing to put back: no record of the charge "
-                                     "node from this boot in ") +
-                             kChargerKeptFile + "\n"};
+        return failure(1, std::string("nothing to put back: no record of the charge node from "
+                                      "this boot in ") +
+                              kChargerKeptFile);
     }
     const int32_t limit_uA = limit_of(kept);
     const bool written = write_limit(kept.node, limit_uA);
@@ -199,15 +195,12 @@ CtlOutput ctl_charger_restore() {
     const bool moded = chmod(kept.node.c_str(), kept.mode) == 0;
     const std::string limit = std::to_string(limit_uA) + " uA", mode = octal(kept.mode);
     if (!written) {
-        return CtlOutput{1, "",
-                         "velmoractl: cannot write " + limit + " to " + kept.node + ": " +
-                             strerror(saved) + (moded ? "; mode " + mode + " put back" : "") +
-                             "\n"};
+        return failure(1, "cannot write " + limit + " to " + kept.node + ": " + strerror(saved) +
+                              (moded ? "; mode " + mode + " put back" : ""));
     }
     if (!moded) {
-        return CtlOutput{1, "",
-                         "velmoractl: wrote " + limit + " to " + kept.node +
-                             ", but cannot put mode " + mode + " back: " + strerror(errno) + "\n"};
+        return failure(1, "wrote " + limit + " to " + kept.node + ", but cannot put mode " + mode +
+                              " back: " + strerror(errno));
     }
     if (kept.value_uA > 0) {
         return CtlOutput{0, "charge node put back to " + describe(kept) + "\n", ""};

@@ -17,6 +17,5 @@ CtlOutput ctl_clear_log() {
     if (fd >= 0 && !emptied) why = strerror(errno);
     if (fd >= 0) close(fd);
     if (missing || emptied) return CtlOutput{0, "cleared\n", ""};
-    return CtlOutput{1, "",
-                     std::string("velmoractl: cannot empty ") + kLogFile + ": " + why + "\n"};
+    return failure(1, std::string("cannot empty ") + kLogFile + ": " + why);
 }

@@ -15,7 +15,7 @@ constexpr size_t kMaxProp_bytes = 64 << 10;
 constexpr char kKey[] = "description=";
 
 CtlOutput failed(const std::string &why) {
-    return CtlOutput{1, "", std::string("velmoractl: ") + kModuleProp + " " + why + "\n"};
+    return failure(1, std::string(kModuleProp) + " " + why);
 }
 
 }  // namespace

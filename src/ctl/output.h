@@ -27,8 +27,18 @@ inline std::string printable(const std::string &text) {
     return out;
 }
 
+// velmoractl's one line on its error stream.
+inline std::string error_line(const std::string &why) {
+    return "velmoractl: " + why + "\n";
+}
+
+// A refusal or a failure: that line alone, with the status.
+inline CtlOutput failure(int status, const std::string &why) {
+    return CtlOutput{status, "", error_line(why)};
+}
+
 // A usage error or bad input: one line on the error stream, status 2, even
 // when why quotes the caller's arguments.
 inline CtlOutput usage_error(const std::string &why) {
-    return CtlOutput{2, "", "velmoractl: " + printable(why) + "\n"};
+    return failure(2, printable(why));
 }

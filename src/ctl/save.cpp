@@ -54,8 +54,7 @@ CtlOutput replace_settings(const std::string &bytes, TempFile &temp, const char 
     // The version as velmoractl settings gave it, by the same reader.
     if (if_token != nullptr && read_settings_file(kSettingsFile).token != if_token) {
         drop_temp(temp);
-        return CtlOutput{kStaleExit, "",
-                         "velmoractl: " + path + " changed since it was read: not saved\n"};
+        return failure(kStaleExit, path + " changed since it was read: not saved");
     }
     const bool committed = commit_temp(temp, kSettingsFile);
     const std::string why = strerror(errno);
@@ -66,14 +65,13 @@ CtlOutput replace_settings(const std::string &bytes, TempFile &temp, const char 
                                      : "cannot replace " + path + ": " + why);
     }
     CtlOutput output{0, "saved\n", ""};
-    if (!committed) output.err = "velmoractl: not synced to disk: " + why + "\n";
+    if (!committed) output.err = error_line("not synced to disk: " + why);
     // The update replaces the module, 配置 with it, at the next boot.
     if (stat(kUpdateDir, &st) == 0 && S_ISDIR(st.st_mode) &&
         !write_atomically(kUpdateSettingsFile, bytes)) {
-        output.err += std::string(
-                          "velmoractl: not saved to the pending update, whose older copy "
-                          "replaces 配置 at the next boot: cannot write ") +
-                      kUpdateSettingsFile + ": " + strerror(errno) + "\n";
+        output.err += error_line(std::string("not saved to the pending update, whose older copy "
+                                             "replaces 配置 at the next boot: cannot write ") +
+                                 kUpdateSettingsFile + ": " + strerror(errno));
     }
     return output;
 }

@@ -187,13 +187,12 @@ CtlOutput ctl_zone(const std::string &property) {
     CtlOutput output;
     if (!resolve_zone(property, &tz, &why)) {
         output.status = 1;
-        output.err = "velmoractl: " + why + "; velmora runs on UTC\n";
+        output.err = error_line(why + "; velmora runs on UTC");
     }
     output.out = tz + "\n";
     if (!write_atomically(kTzFile, tz + "\n")) {
         output.status = 1;
-        output.err +=
-            std::string("velmoractl: cannot write ") + kTzFile + ": " + strerror(errno) + "\n";
+        output.err += error_line(std::string("cannot write ") + kTzFile + ": " + strerror(errno));
     }
     return output;
 }
