@@ -9,11 +9,14 @@
 # node is put back as the kernel had it before velmora's first write this boot,
 # if that could be kept. Run by service.sh after boot and by action.sh to start
 # it again. What keeps it from starting is said on standard output.
+# shellcheck disable=SC2154  # the *_file names come from velmoractl schema
 case $0 in */*) MODDIR=${0%/*} ;; *) MODDIR=. ;; esac
 MODDIR=$(cd "$MODDIR" && pwd)  # the supervisor runs this file again by its path
-err=$MODDIR/velmora.err
-pidfile=$MODDIR/velmora.pid
-lock=$MODDIR/velmora.lock
+# velmora's own names for the module's files (velmoractl schema: plain words).
+eval "$("$MODDIR/velmoractl" schema | grep -E '^(err|older_err|pid|start_lock)_file=')"
+err=$MODDIR/$err_file
+pidfile=$MODDIR/$pid_file
+lock=$MODDIR/$start_lock_file
 max_lines=500
 
 now() {  # the phone's local time; BusyBox's own date would print GMT
@@ -58,7 +61,7 @@ if [ "$1" = --supervise ]; then
       echo "$(now '+%Y-%m-%d %H:%M:%S') $1" >>"$err"
       lines=$((lines + 1))
       if [ "$lines" -ge "$max_lines" ]; then
-        regular "$err.1" >/dev/null && mv -f "$err" "$err.1"
+        regular "$MODDIR/$older_err_file" >/dev/null && mv -f "$err" "$MODDIR/$older_err_file"
         lines=0
       fi
     }
@@ -72,7 +75,7 @@ if [ "$1" = --supervise ]; then
     restored=$("$MODDIR/velmoractl" charger restore 2>&1)
     [ -n "$restored" ] && stamp "velmoractl: ${restored#velmoractl: }"
     rm -f "$pidfile"
-    failed=$(describe "已停止 / Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report} (velmora.err)")
+    failed=$(describe "已停止 / Stopped $(now '+%Y-%m-%d %H:%M'): ${last:-no report} ($err_file)")
     [ -n "$failed" ] && stamp "$failed"
   }
   exit 0

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include "base64.h"
 #include "commands.h"
 #include "log_line.h"
@@ -134,6 +136,15 @@ TEST_F(Ctl, SaveAndBadInputTable) {
 // The state now, with velmora running (the pid file's process runs velmora,
 // or another does) and not (the pid names another program): then the last
 // report, from velmora.err's older half when velmora.err has only velmoractl's.
+// The scripts take the schema's lines into shell variables by eval: each is
+// a name, "=" and a value of plain words, and the names are velmora's.
+TEST_F(Ctl, SchemaIsPlainWords) {
+    const std::string out = ctl_schema().out;
+    EXPECT_TRUE(std::regex_match(out, std::regex("([A-Za-z_]+=[^ \t\n'\"`$\\;&|<>(){}*?#~]+\n)+")))
+        << out;
+    EXPECT_NE(out.find("\nerr_file=velmora.err\n"), std::string::npos);
+}
+
 TEST_F(Ctl, Status) {
     put(kPidFile, "4242\n");
     put(kOlderErrFile, "old\n2026-06-01 22:00:00 读取配置数据失败: Success\n");
