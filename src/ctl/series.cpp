@@ -30,6 +30,94 @@ struct Row {
     int32_t battery_dC, board_mC, target_mC, limit_mA, current_mA, level_pct;
 };
 
+// PID_log read backwards from byte `end`, a line at a time: pending holds the
+// bytes [pos, pos + pending.size()), and the newest line not yet given, with
+// its line feed, ends it.
+struct Backwards {
+    int fd;
+    int64_t end, pos;
+    bool unfinished;  // the last line may lack its line feed, still being written: cut it
+    std::string pending;
+};
+enum class Step { kLine, kStart, kBound };
+
+// Where a later call resumes: just after the newest line not yet given.
+int64_t resume_at(const Backwards &b) {
+    return b.pos + static_cast<int64_t>(b.pending.size());
+}
+
+// The next line back, without its line feed; kStart at the file's start (or
+// a failed read), kBound when it would read past this call's bytes.
+Step previous_line(Backwards &b, std::string *line) {
+    for (;;) {
+        if (!b.unfinished && !b.pending.empty()) {
+            const size_t last = b.pending.size() - 1;
+            const size_t nl = last == 0 ? std::string::npos : b.pending.rfind('\n', last - 1);
+            if (nl != std::string::npos || b.pos == 0) {
+                const size_t start = nl == std::string::npos ? 0 : nl + 1;
+                line->assign(b.pending, start, last - start);
+                b.pending.resize(start);
+                return Step::kLine;
+            }
+        }
+        if (b.pos == 0) return Step::kStart;
+        if (b.end - b.pos >= kMaxSeries_bytes) return Step::kBound;
+        const int64_t n = std::min<int64_t>(b.pos, kBlock_bytes);
+        std::string block(static_cast<size_t>(n), '\0');
+        b.pos -= n;
+        if (pread(b.fd, block.data(), block.size(), b.pos) != n) return Step::kStart;
+        b.pending.insert(0, block);
+        if (b.unfinished) {
+            const size_t nl = b.pending.rfind('\n');
+            if (nl == std::string::npos && b.pos > 0) continue;
+            b.pending.resize(nl == std::string::npos ? 0 : nl + 1);
+            b.unfinished = false;
+        }
+    }
+}
+
+// The window's rows, newest first, read back from b: the window starts at
+// since_t (when < 0, at the newest stamp minus hours) and follows the file's
+// order, ending where the stamps leave it or step back (a line stamped after
+// the one that follows it: the clock was set back there).
+struct Window {
+    int64_t since_t, until_t;
+    std::vector<Row> rows;
+    size_t skipped = 0;
+    int64_t more = 0;  // where the next call resumes; 0 when the window is whole
+};
+void read_window(Backwards &b, int64_t hours, Window *w) {
+    LogFields f;  // one set of fields, line after line
+    std::string line;
+    for (;;) {
+        if (w->rows.size() >= kMaxSeriesRows) {
+            w->more = resume_at(b);
+            return;
+        }
+        const Step step = previous_line(b, &line);
+        if (step == Step::kStart) return;
+        if (step == Step::kBound) {
+            // A line longer than the bound: the part read is skipped, so that
+            // the next call moves on instead of asking for it again.
+            w->more = resume_at(b);
+            if (w->more == b.end) {
+                w->more = b.pos;
+                ++w->skipped;
+            }
+            return;
+        }
+        if (!parse_log_line(line, &f)) {
+            ++w->skipped;
+            continue;
+        }
+        if (w->since_t < 0) w->since_t = std::max<int64_t>(0, f.t - hours * kSecondsPerHour);
+        if (f.t < w->since_t || (w->until_t >= 0 && f.t > w->until_t)) return;
+        w->until_t = f.t;
+        w->rows.push_back(
+            Row{f.t, f.battery_dC, f.board_mC, f.target_mC, f.limit_mA, f.current_mA, f.level_pct});
+    }
+}
+
 }  // namespace
 
 CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t until_t, int64_t before) {
@@ -39,79 +127,16 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t until_t, int64_t be
     struct stat st;
     // A link, directory or FIFO in its place is not read: "other".
     const char *state = fd < 0 && not_regular(kLogFile).empty() ? "missing" : "other";
-    std::vector<Row> rows;  // newest first
-    LogFields line_fields;
-    size_t skipped = 0;
-    int64_t more = 0;
+    Window w{since_t, until_t, {}};
     if (fd >= 0 && fstat(fd, &st) == 0) {
         const int64_t end = before < 0 || before > st.st_size ? st.st_size : before;
         state = end == 0 ? "empty" : "ok";
-        // pending holds the bytes [pos, line_end): the newest line not yet taken
-        // lies at its end, and only its bytes after the last line feed are cut.
-        std::string pending;
-        int64_t pos = end;
-        bool first = before < 0;  // a last line without its line feed is still being written
-        bool done = false;
-        while (!done && pos > 0) {
-            if (end - pos >= kMaxSeries_bytes || rows.size() >= kMaxSeriesRows) {
-                more = pos + static_cast<int64_t>(pending.size());
-                // A line longer than the bound: the part read is skipped, so
-                // that the next call moves on instead of asking for it again.
-                if (more == end) {
-                    more = pos;
-                    ++skipped;
-                }
-                break;
-            }
-            const size_t n = static_cast<size_t>(pos < static_cast<int64_t>(kBlock_bytes)
-                                                     ? pos
-                                                     : static_cast<int64_t>(kBlock_bytes));
-            std::string block(n, '\0');
-            pos -= static_cast<int64_t>(n);
-            if (pread(fd, block.data(), n, pos) != static_cast<ssize_t>(n)) break;
-            pending.insert(0, block);
-            if (first) {
-                const size_t nl = pending.rfind('\n');
-                if (nl == std::string::npos && pos > 0) continue;
-                pending.resize(nl == std::string::npos ? 0 : nl + 1);
-                first = false;
-            }
-            // Every line whose line feed before it is in hand (or the file's first).
-            for (;;) {
-                if (pending.empty()) break;
-                const size_t last = pending.size() - 1;  // pending ends with the line's line feed
-                const size_t nl = last == 0 ? std::string::npos : pending.rfind('\n', last - 1);
-                if (nl == std::string::npos && pos > 0) break;
-                const size_t start = nl == std::string::npos ? 0 : nl + 1;
-                const std::string line = pending.substr(start, last - start);
-                if (rows.size() >= kMaxSeriesRows) {
-                    more = pos + static_cast<int64_t>(pending.size());
-                    done = true;
-                    break;
-                }
-                pending.resize(start);
-                const LogFields &f = line_fields;
-                if (!parse_log_line(line, &line_fields)) {
-                    ++skipped;
-                    continue;
-                }
-                // The window follows the file's order: it ends where the
-                // stamps leave it or step back (a line stamped after the one
-                // that follows it: the clock was set back there).
-                if (since_t < 0) since_t = std::max<int64_t>(0, f.t - hours * kSecondsPerHour);
-                if (f.t < since_t || (until_t >= 0 && f.t > until_t)) {
-                    done = true;
-                    break;
-                }
-                until_t = f.t;
-                rows.push_back(Row{f.t, f.battery_dC, f.board_mC, f.target_mC, f.limit_mA,
-                                   f.current_mA, f.level_pct});
-            }
-        }
+        Backwards b{fd, end, end, before < 0, ""};
+        read_window(b, hours, &w);
     }
     if (fd >= 0) close(fd);
     char text[160];
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+    for (auto row = w.rows.rbegin(); row != w.rows.rend(); ++row) {
         (void)snprintf(text, sizeof text, "%lld,%d,%d,%d,%d,%d,%d\n",
                        static_cast<long long>(row->t), row->battery_dC, row->board_mC,
                        row->target_mC, row->limit_mA, row->current_mA, row->level_pct);
@@ -119,10 +144,10 @@ CtlOutput ctl_series(int64_t hours, int64_t since_t, int64_t until_t, int64_t be
     }
     // No velmora line yet: the window's start stays open, for the next slice's
     // newest velmora line to set.
-    const std::string since = since_t < 0 ? "none" : std::to_string(since_t),
-                      until = until_t < 0 ? "none" : std::to_string(until_t);
+    const std::string since = w.since_t < 0 ? "none" : std::to_string(w.since_t),
+                      until = w.until_t < 0 ? "none" : std::to_string(w.until_t);
     (void)snprintf(text, sizeof text, "end log=%s since=%s until=%s skipped=%zu more=%lld\n", state,
-                   since.c_str(), until.c_str(), skipped, static_cast<long long>(more));
+                   since.c_str(), until.c_str(), w.skipped, static_cast<long long>(w.more));
     output.out += text;
     return output;
 }
