@@ -25,8 +25,7 @@ constexpr unsigned kIdlePause_s = 50;
 
 // Stamps the cycle with the local time. Should the conversion ever fail, the
 // previous stamp and hour stay.
-void stamp_time() {
-    const time_t now = time(nullptr);
+void stamp_time(time_t now) {
     struct tm local;
     if (localtime_r(&now, &local) == nullptr) return;
     // Both buffers hold their longest text, so strftime cannot come back empty.
@@ -73,18 +72,20 @@ void pick_aim_temp() {
     s.aim_temp = target_mC(target_of(read_int(brightness_node(s.device)), s.time_now, s), s);
 }
 
+unsigned run_cycle(time_t now) {
+    g_state.status = read_char(kStatusNode);
+    if (!read_config()) return 0;
+    stamp_time(now);
+    if (strcmp(g_state.status, kChargingToken) != 0) return kIdlePause_s;
+    return regulate() ? kChargingPause_s : 0;
+}
+
 int run_velmora() {
     if (!probe_platform()) return 0;
     for (;;) {
-        g_state.status = read_char(kStatusNode);
-        if (!read_config()) return 0;
-        stamp_time();
-        if (strcmp(g_state.status, kChargingToken) == 0) {
-            if (!regulate()) return 0;
-            sleep(kChargingPause_s);
-        } else {
-            sleep(kIdlePause_s);
-        }
+        const unsigned pause_s = run_cycle(time(nullptr));
+        if (pause_s == 0) return 0;
+        sleep(pause_s);
         if (g_state.dlog == 1) debug();
     }
 }

@@ -49,6 +49,11 @@ constexpr char kOlderErrFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmo
 constexpr char kSaveLockFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/save.lock";
 constexpr char kTzFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora.tz";
 constexpr char kChargerKeptFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/charger.kept";
+// velmora-sim tune's result, the lock that lets one tune run at a time, and
+// the stage a running tune has reached: beside the log it tunes from.
+constexpr char kTuneFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/tune.json";
+constexpr char kTuneLockFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/tune.lock";
+constexpr char kTuneStageFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/tune.stage";
 // A pending update's module directory and settings, installed at the next boot.
 constexpr char kUpdateDir[] = VELMORA_PREFIX "/data/adb/modules_update/velmora";
 constexpr char kUpdateSettingsFile[] = VELMORA_PREFIX "/data/adb/modules_update/velmora/配置";
