@@ -54,6 +54,8 @@ constexpr char kChargerKeptFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/ch
 constexpr char kTuneFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/tune.json";
 constexpr char kTuneLockFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/tune.lock";
 constexpr char kTuneStageFile[] = VELMORA_PREFIX "/data/adb/modules/velmora/tune.stage";
+// The module's velmora-sim, which tunes (velmoractl tune starts it).
+constexpr char kSimProgram[] = VELMORA_PREFIX "/data/adb/modules/velmora/velmora-sim";
 // A pending update's module directory and settings, installed at the next boot.
 constexpr char kUpdateDir[] = VELMORA_PREFIX "/data/adb/modules_update/velmora";
 constexpr char kUpdateSettingsFile[] = VELMORA_PREFIX "/data/adb/modules_update/velmora/配置";

@@ -17,7 +17,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: velmoractl [--base64] status|check FILE|settings|save [--if TOKEN] BASE64|clear-log|"
     "zone NAME|probe|series [HOURS] [--since T] [--before BYTE]|charger keep|restore|"
-    "start-lock FD";
+    "start-lock FD|tune start|status|summary|cancel";
 
 // A whole non-negative decimal number within int64.
 bool parse_count(const char *text, int64_t *value) {
@@ -81,6 +81,7 @@ CtlOutput run(int argc, char **argv) {
         {"start-lock", 1, start_lock},
         {"zone", 1, [](const char *arg) { return ctl_zone(arg); }},
         {"charger", 1, charger},
+        {"tune", 1, ctl_tune},
     };
     for (const auto &c : commands) {
         if (command != c.name) continue;

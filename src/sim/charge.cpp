@@ -147,12 +147,13 @@ bool screen_on_at(const Options &o, double t_s) {
 
 // A new directory for a charge's tree: in memory where there is a tmpfs, as
 // sysfs is (a node is replaced every cycle, and a disk's journal makes that
-// most of a charge's cost), else the first temporary directory that takes it,
-// else beside o.out (a phone's bare tree may have none of them).
+// most of a charge's cost), else in o.trees when given, else the first
+// temporary directory that takes it, else beside o.out (a phone's bare tree
+// may have none of them).
 std::string make_tree_dir(const Options &o) {
     const char *tmpdir = getenv("TMPDIR");
     for (const std::string &parent :
-         {std::string("/dev/shm"), std::string(tmpdir != nullptr ? tmpdir : ""),
+         {std::string("/dev/shm"), o.trees, std::string(tmpdir != nullptr ? tmpdir : ""),
           std::string("/tmp"), std::string("/data/local/tmp"), o.out}) {
         if (parent.empty()) continue;
         std::string name = parent + "/velmora-sim-XXXXXX";

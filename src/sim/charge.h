@@ -35,6 +35,8 @@ struct Options {
     bool in_process = true;  // the phone's static build can preload nothing
 #endif
     std::string out = "demo-out";
+    std::string
+        trees;  // where a charge's device tree goes without a /dev/shm ("": a temporary one)
     std::string status = "Charging";  // the status node's word at the start
 };
 

@@ -92,6 +92,8 @@ Command parse(int argc, char **argv) {
     tune->add_option("--max-peak", c.tune.max_peak_C,
                      "the hottest peak allowed, °C (default: today's setting's on the twin)")
         ->check(CLI::Range(0.0, 80.0));
+    tune->add_flag("--summary", c.tune.summary,
+                   "only prints what the log's last two days hold and whether a tune can use it");
     CLI::App *sweep = app.add_subcommand(
         "sweep", "charges the phone under velmora for each screen-off target and power");
     sweep->add_option("--off-temps", c.off_temps_mC, "screen-off targets (息屏温度), m°C")
@@ -362,7 +364,7 @@ int main(int argc, char **argv) {
         case Command::kTree:
             return run_tree(c);
         case Command::kTune:
-            return tune(c.tune, c.o);
+            return c.tune.summary ? tune_summary(c.tune) : tune(c.tune, c.o);
         case Command::kDemo:
             break;
     }

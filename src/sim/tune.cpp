@@ -48,6 +48,13 @@ std::string beside(const std::string &dir, const char *path) {
     return dir + "/" + (strrchr(path, '/') + 1);
 }
 
+// The charges' device trees where there is no /dev/shm (a phone): a
+// directory of the tune's own, so that the next tune removes what a cancelled
+// one left.
+std::string trees_of(const TuneOptions &t) {
+    return beside(t.dir, kTuneFile) + ".trees";
+}
+
 // The stage of a running tune, for the page to poll; a stage that cannot be
 // written only leaves the page less informed.
 void stage(const TuneOptions &t, const std::string &text) {
@@ -130,6 +137,8 @@ ControllerState today(const TuneOptions &t, const Log &log) {
 // when tune.json cannot be written, else status.
 int finish(const TuneOptions &t, nlohmann::ordered_json result, const std::string &last_line,
            int status) {
+    std::error_code ignored;
+    std::filesystem::remove_all(trees_of(t), ignored);
     result["last_line"] = last_line;
     if (!result.contains("recommendation")) result["recommendation"] = nullptr;
     const std::string json_path = beside(t.dir, kTuneFile);
@@ -155,6 +164,20 @@ int refuse(const TuneOptions &t, nlohmann::ordered_json result, const std::strin
 
 }  // namespace
 
+int tune_summary(const TuneOptions &t) {
+    struct stat st;
+    const bool found = stat(t.log.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const Log log = found ? read_last_days(t.log) : Log{};
+    const nlohmann::ordered_json j = log_json(log);
+    printf("log=%s days=%d charges=%d charging_minutes=%.0f enough=%s\n",
+           !found            ? "missing"
+           : st.st_size == 0 ? "empty"
+                             : "yes",
+           j["days"].get<int>(), j["charges"].get<int>(), log.charging_s / 60,
+           log.charging_s >= kMinCharging_s ? "yes" : "no");
+    return 0;
+}
+
 int tune(const TuneOptions &t, const Options &base) {
     (void)setpriority(PRIO_PROCESS, 0, kLowestPriority);
     const std::string lock_path = beside(t.dir, kTuneLockFile);
@@ -165,7 +188,14 @@ int tune(const TuneOptions &t, const Options &base) {
         printf("no-recommendation reason=busy\n");
         return 1;
     }
-    // The lock is held until the process ends, however it ends.
+    // The lock is held until the process ends, however it ends; it names the
+    // process, for a cancel (velmoractl tune cancel).
+    const std::string pid = std::to_string(getpid()) + "\n";
+    if (ftruncate(lock, 0) != 0 || write(lock, pid.data(), pid.size()) < 0)
+        fprintf(stderr, "velmora-sim: %s does not name this tune: %s\n", lock_path.c_str(),
+                strerror(errno));
+    std::error_code ignored;
+    std::filesystem::remove_all(trees_of(t), ignored);  // a cancelled tune's
     stage(t, "reading");
     nlohmann::ordered_json result = {{"when", utc_now()}, {"log_path", t.log}};
     struct stat st;
@@ -187,6 +217,7 @@ int tune(const TuneOptions &t, const Options &base) {
         return refuse(t, result, "too-little-charging", why);
     }
 
+    std::filesystem::create_directories(trees_of(t), ignored);
     stage(t, "fitting");
     const Fit f = fit(log, base.phone, t.ambient_given);
     result["model"] = model_json(f, log);
@@ -195,6 +226,7 @@ int tune(const TuneOptions &t, const Options &base) {
     o.phone.board_sensor = log.board_sensor;
     o.dlog = 0;
     o.out = t.dir;
+    o.trees = trees_of(t);
 
     stage(t, "checking");
     const CheckResult checked = check_twin(log, o);
@@ -252,7 +284,6 @@ int tune(const TuneOptions &t, const Options &base) {
         point.power = points[i].power;
         std::string root;
         points[i].run = charge_regulated(point, start, &root);
-        std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
     }
     const SweepPoint &current = points[now_index];
