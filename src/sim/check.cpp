@@ -102,10 +102,11 @@ CheckResult check_twin(const Log &log, const Options &base) {
     std::filesystem::create_directories(o.out);
     std::string root;
     const Run twin = charge_regulated(o, first.t, &root);
+    std::error_code ignored;
     if (o.dlog == 1)
         keep_log(root, o.out);
     else
-        std::filesystem::remove_all(root);
+        std::filesystem::remove_all(root, ignored);
 
     std::vector<std::string> faults;
     for (int mark = (r.from_pct / kMarkStep_pct + 1) * kMarkStep_pct; mark <= r.to_pct;
