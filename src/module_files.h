@@ -36,8 +36,16 @@ constexpr char kModuleProp[] = VELMORA_MODULE_FILE("module.prop");
 constexpr char kStartLockFile[] = VELMORA_MODULE_FILE("velmora.lock");
 
 // The module's programs and scripts, which the installer makes executable.
-constexpr const char *kModuleExecutables[] = {"velmora",  "velmoractl", "service.sh",
+constexpr const char *kModuleExecutables[] = {"velmora",  "velmoractl", "velmora-sim", "service.sh",
                                               "start.sh", "status.sh",  "action.sh"};
+
+// velmora-sim tune's result, the lock that lets one tune run at a time, and
+// the stage a running tune has reached: beside the log it tunes from.
+constexpr char kTuneFile[] = VELMORA_MODULE_FILE("tune.json");
+constexpr char kTuneLockFile[] = VELMORA_MODULE_FILE("tune.lock");
+constexpr char kTuneStageFile[] = VELMORA_MODULE_FILE("tune.stage");
+// The module's velmora-sim, which tunes (velmoractl tune starts it).
+constexpr char kSimProgram[] = VELMORA_MODULE_FILE("velmora-sim");
 
 // A pending update's module directory and settings, installed at the next boot.
 constexpr char kUpdateDir[] = VELMORA_PREFIX "/data/adb/modules_update/velmora";

@@ -14,7 +14,7 @@ echo "-- zip layout, modes and module.prop; shellcheck"
 zipinfo "$1" >"$work"/listing
 for entry in "x META-INF/com/google/android/update-binary" "- META-INF/com/google/android/updater-script" \
              "- module.prop" "- customize.sh" "x service.sh" "x start.sh" "x status.sh" "x action.sh" \
-             "x velmora" "x velmoractl" "- 配置" "- webroot/index.html" "- webroot/vendor/uPlot.iife.min.js" \
+             "x velmora" "x velmoractl" "x velmora-sim" "- 配置" "- webroot/index.html" "- webroot/vendor/uPlot.iife.min.js" \
              "- LICENSE" "- icons/webui.png" "- icons/action.png"; do
   mode=-rw-r--r--
   [ "${entry%% *}" = x ] && mode=-rwxr-xr-x

@@ -150,6 +150,48 @@ test('in English and Chinese: a damaged file, "not running", a refusal; contrast
   assert.ok(await bare.isVisible('#no-bridge') && await bare.isDisabled('#save'));
 });
 
+test('tunes in the background with a progress, shows the result and applies it through the save', {skip}, async () => {
+  const charges = [['2026-06-01 21:30:00', '15'], ['2026-06-02 20:00:00', '25']].map(([start, soc]) => {
+    const out = fs.mkdtempSync('/tmp/velmora-charge-');  // another phone's charge, by the host's velmora-sim
+    spawnSync(process.env.VELMORA_SIM, ['--model', `${VELMORA_SOURCE_DIR}/docs/other-phone.json`, '--in-process',
+      '--minutes', '240', '--start', start, '--start-soc', soc, '--out', out]);
+    const log = fs.readFileSync(path.join(out, 'PID_log'));
+    fs.rmSync(out, {recursive: true});
+    return log;
+  });
+  fs.writeFileSync(file('PID_log'), Buffer.concat(charges));
+  const today = '日志开关=1\n功率=34\n晚上=22\n早上=7\n亮屏温度=40000\n息屏温度=40000\n版本=v1\n机型=MI\n# notes\n';
+  fs.writeFileSync(file('配置'), today);
+  await loaded();
+  await shown('tune-log', /^The log's last two days: 2 days, 2 charges, \d+ minutes of charging\. Enough to tune\./);
+  await page.click('#tune-start');  // cancelled: it leaves no lock for the next
+  await shown('tune-stage', /^(reading|fitting|checking|trying setting)/);
+  await page.click('#tune-cancel');
+  await shown('tune-stage', /^The tune ended before its result/);
+  await page.click('#tune-start');
+  await shown('tune-stage', /^(reading|fitting|checking|trying setting)/);
+  assert.ok(await page.isVisible('#tune-progress') && await page.isVisible('#tune-cancel'));
+  await page.waitForSelector('#tune-apply', {state: 'visible', timeout: 240000});
+  const result = JSON.parse(fs.readFileSync(file('tune.json')));
+  const {off_temp_mC: off, power} = result.recommendation;
+  assert.equal(await page.locator('#tune-table tbody tr').count(), 12);
+  assert.equal(await page.locator('#tune-plot circle').count(), 12);
+  assert.match(await page.textContent('#tune-verdict'), /^The twin charges as your phone did/);
+  assert.match(await page.textContent('#tune-recommend'), new RegExp(`^Recommended: screen-off target ${off / 1000}.0 °C ` +
+    `and power ${power}: .* against today's`));
+  assert.equal(settings().toString(), today);  // only Apply writes
+  for (const [chromium, name] of VELMORA_SCREENSHOT ? [[browser, ''], [chinese, '-zh-CN']] : []) {
+    const view = await openPage(chromium, `${phone.module}/webroot`, phone.exec, {width: 412, height: 915});
+    await loaded(view);
+    await view.waitForSelector('#tune-result', {state: 'visible'});
+    await view.locator('#tune').screenshot({path: `${VELMORA_SCREENSHOT}${name}-tune.png`});
+    await view.close();
+  }
+  await page.click('#tune-apply');
+  await shown('tune-applied', /^Applied/);
+  assert.equal(settings().toString(), today.replace('功率=34', `功率=${power}`).replace('息屏温度=40000', `息屏温度=${off}`));
+});
+
 // The README's pictures, each of a page whose day of log is summed up whole.
 test('screenshots for the README, 412 × 915, in English and Chinese', {skip: skip || !VELMORA_SCREENSHOT}, async () => {
   spawnSync('unzip', ['-q', '-o', VELMORA_ZIP, '配置', '-d', phone.module]);

@@ -245,6 +245,7 @@ async function loadSettings() {
     if (name) messages[name] = {text: t('damaged_here'), level: 'error'};
   }
   showMessages(messages);
+  if (tuneResult) showTuneResult(tuneResult);  // Apply, for the file as it is now
 }
 
 // Saves the whole file over the one loaded, if velmoractl, by velmora's own
@@ -415,6 +416,187 @@ async function clearLog() {
   await loadStatus();
 }
 
+// ---- tune: velmora-sim tune, started detached by velmoractl and polled
+
+const TUNE_POLL_MS = 1000;
+const TUNE_STAGES = {starting: 0, reading: 1, fitting: 2, checking: 3};  // then sweeping N of 12: 3 + N
+let tuneResult = null;  // the last tune.json
+let tunePolling = false;
+
+// What the log's last two days hold, and whether a tune can use them.
+async function loadTuneLog() {
+  const {code, out} = await ctl('tune summary', {base64: true, accepted: [0, 1]});
+  const summary = keyValues(out.trim().replace(/ /g, '\n'));
+  $('tune-log').textContent = code !== 0 ? t('tune_no_program') : summary.get('log') !== 'yes' ? t('tune_log_missing') :
+      t('tune_log', {days: summary.get('days'), charges: summary.get('charges'),
+        minutes: summary.get('charging_minutes')}) +
+      t(summary.get('enough') === 'yes' ? 'tune_log_enough' : 'tune_log_short');
+}
+
+const fixed1 = (value) => (value === null || value === undefined ? '–' : Number(value).toFixed(1));
+
+// Time to 80 % against the peak, a point per setting: today's ringed, the
+// recommendation filled.
+function drawTunePlot(rows) {
+  const svg = $('tune-plot');
+  const ns = svg.namespaceURI;  // the page names no host, not even SVG's namespace
+  const make = (name, attributes, content) => {
+    const element = document.createElementNS(ns, name);
+    for (const [key, value] of Object.entries(attributes)) element.setAttribute(key, value);
+    if (content !== undefined) element.textContent = content;
+    return element;
+  };
+  const reached = rows.filter((row) => row.minutes_to_80 !== null);
+  const xs = reached.map((row) => row.minutes_to_80);
+  const ys = reached.map((row) => row.peak_C);
+  const [x0, x1, y0, y1] = [Math.min(...xs), Math.max(...xs), Math.min(...ys), Math.max(...ys)];
+  const [left, right, top, bottom] = [44, 350, 12, 172];
+  const x = (v) => left + (x1 > x0 ? (v - x0) / (x1 - x0) : 0.5) * (right - left);
+  const y = (v) => bottom - (y1 > y0 ? (v - y0) / (y1 - y0) : 0.5) * (bottom - top);
+  const parts = [
+    make('line', {x1: left, y1: bottom, x2: right, y2: bottom}),
+    make('line', {x1: left, y1: top, x2: left, y2: bottom}),
+    make('text', {x: (left + right) / 2, y: 212, 'text-anchor': 'middle'}, t('tune_plot_x')),
+    make('text', {x: 12, y: (top + bottom) / 2, transform: `rotate(-90 12 ${(top + bottom) / 2})`,
+      'text-anchor': 'middle'}, t('tune_plot_y')),
+    make('text', {x: left, y: 190, 'text-anchor': 'start'}, fixed1(x0)),
+    make('text', {x: right, y: 190, 'text-anchor': 'end'}, fixed1(x1)),
+    make('text', {x: left - 4, y: bottom, 'text-anchor': 'end'}, fixed1(y0)),
+    make('text', {x: left - 4, y: top + 8, 'text-anchor': 'end'}, fixed1(y1)),
+  ];
+  for (const row of reached) {
+    const point = make('circle', {cx: x(row.minutes_to_80), cy: y(row.peak_C), r: row.today ? 10 : 6,
+      class: row.recommended ? 'recommended' : row.today ? 'today' : ''});
+    point.append(make('title', {}, `${row.off_temp_mC / 1000} °C / ${row.power}`));
+    parts.push(point);
+  }
+  svg.setAttribute('aria-label', `${t('tune_plot_x')} / ${t('tune_plot_y')}`);
+  svg.replaceChildren(...parts);
+}
+
+function showTuneResult(result) {
+  tuneResult = result;
+  $('tune-result').hidden = !result;
+  if (!result) return;
+  const log = result.log ?? {};
+  $('tune-when').textContent = t('tune_when', {when: result.when.replace('T', ' ').replace('Z', ''),
+    first: log.first ?? '–', last: log.last ?? '–'});
+  // The verdict in the page's words; a twin not trusted, in velmora-sim's.
+  const verdict = result.verdict?.marks?.length ? result.verdict : null;
+  const last = verdict?.marks.at(-1);
+  $('tune-verdict').textContent = !verdict ? '' : verdict.trusted ?
+      t('tune_trusted', {twin: fixed1(last.twin_min), log: fixed1(last.log_min),
+        twin_peak: fixed1(verdict.twin_peak_C), log_peak: fixed1(verdict.log_peak_C)}) :
+      t('tune_not_trusted', {text: verdict.text});
+  const rows = result.table ?? [];
+  $('tune-plot').hidden = rows.length === 0;
+  if (rows.length) drawTunePlot(rows);
+  $('tune-table').hidden = rows.length === 0;
+  $('tune-table').tBodies[0].replaceChildren(...rows.map((row) => {
+    const tr = document.createElement('tr');
+    tr.className = row.recommended ? 'recommended' : '';
+    const marks = [row.today && t('tune_today'), row.recommended && t('tune_recommended')].filter(Boolean);
+    for (const cell of [fixed1(row.off_temp_mC / 1000), String(row.power), fixed1(row.minutes_to_80),
+      fixed1(row.peak_C), marks.join(', ')]) {
+      const td = document.createElement('td');
+      td.textContent = cell;
+      tr.append(td);
+    }
+    return tr;
+  }));
+  const best = result.recommendation;
+  const now = result.now;
+  const same = best && now && best.off_temp_mC === now.off_temp_mC && best.power === now.power;
+  const reason = `tune_reason_${(result.reason ?? '').replace(/-/g, '_')}`;
+  $('tune-recommend').textContent = !best ? (TEXTS[reason] ? t(reason) : '') : same ? t('tune_same') :
+      t('tune_recommend', {off: fixed1(best.off_temp_mC / 1000), power: best.power,
+        minutes: fixed1(best.minutes_to_80), peak: fixed1(best.peak_C),
+        now_minutes: fixed1(now.minutes_to_80), now_peak: fixed1(now.peak_C)});
+  // Applied already: 配置 holds the recommendation.
+  const applied = best && stored('power', 'integer') === String(best.power) &&
+      stored('off_temp', 'celsius') === String(best.off_temp_mC);
+  $('tune-apply').hidden = !best || same || applied;
+}
+
+// One look at the tune: its stage while it runs, its result once it has one.
+async function pollTune() {
+  const status = keyValues((await ctl('tune status', {base64: true})).out);
+  const running = status.get('running') === 'yes';
+  const stage = status.get('stage') ?? '';
+  $('tune-start').disabled = running || status.get('program') !== 'yes';
+  $('tune-cancel').hidden = !running;
+  $('tune-running').hidden = !running;
+  if (status.get('program') !== 'yes') $('tune-log').textContent = t('tune_no_program');
+  if (running) {
+    const [word, n, of] = stage.split(' ');
+    $('tune-progress').hidden = false;
+    $('tune-progress').value = word === 'sweeping' ? 3 + Number(n) : TUNE_STAGES[word] ?? 0;
+    $('tune-progress').max = 3 + Number(of || 12);
+    $('tune-stage').textContent = word === 'sweeping' ? t('tune_stage_sweeping', {n, of}) :
+        t(`tune_stage_${TUNE_STAGES[word] === undefined ? 'starting' : word}`);
+  }
+  const json = text(fromBase64(status.get('result_base64') ?? ''));
+  showTuneResult(json ? JSON.parse(json) : null);
+  return {running, stage};
+}
+
+// Polls while a tune runs; a tune that ends without a result says so.
+async function followTune() {
+  if (tunePolling) return;
+  tunePolling = true;
+  try {
+    for (let state = await pollTune(); state.running; state = await pollTune()) {
+      await new Promise((resolve) => setTimeout(resolve, TUNE_POLL_MS));
+    }
+  } finally {
+    tunePolling = false;
+  }
+}
+
+async function startTune() {
+  $('tune-start').disabled = true;
+  $('tune-applied').textContent = '';
+  try {
+    await ctl('tune start');
+  } finally {
+    await followTune();
+  }
+  const stage = keyValues((await ctl('tune status', {base64: true})).out).get('stage');
+  if (stage !== 'done') {
+    $('tune-stage').textContent = t(stage === 'failed' ? 'tune_failed' : 'tune_ended');
+    $('tune-running').hidden = false;
+    $('tune-progress').hidden = true;
+  }
+}
+
+async function cancelTune() {
+  await ctl('tune cancel', {accepted: [0, 1]});
+  await followTune();
+}
+
+// Saves the recommended screen-off target and power through the form's own
+// save, over the file as loaded: every other entry as read, the notes kept.
+const applyTune = () => whileSaving(async () => {
+  const best = tuneResult?.recommendation;
+  if (!best) return;
+  await loadSettings();
+  const applied = $('tune-applied');
+  applied.className = 'failed';
+  if (settings.get('settings') !== 'ok') {
+    applied.textContent = t('tune_apply_damaged');
+    return;
+  }
+  const value = {power: String(best.power), off_temp: String(best.off_temp_mC)};
+  const entries = ENTRIES.map(([key, name, kind]) => [key, value[name] ?? (kind === 'word' ? words[name] : stored(name, kind))]);
+  const {code, verdict, warning} = await saveFile(entries);
+  applied.textContent = code === 0 ? t('tune_applied', {off: fixed1(best.off_temp_mC / 1000), power: best.power}) +
+      (warning && ` ${t('save_warning', {warning})}`) :
+      code === 3 ? t('tune_apply_stale') : t('tune_apply_refused', {verdict});
+  applied.className = code === 0 && !warning ? '' : 'failed';
+  await loadSettings();
+  await loadStatus();
+});
+
 // ---- start
 
 const showTexts = () => {
@@ -452,9 +634,13 @@ function start() {
   $('log-clear').addEventListener('click', () => { $('log-confirm').hidden = false; });
   $('log-clear-no').addEventListener('click', () => { $('log-confirm').hidden = true; });
   $('log-clear-yes').addEventListener('click', act(clearLog));
+  $('tune-start').addEventListener('click', act(startTune));
+  $('tune-cancel').addEventListener('click', act(cancelTune));
+  $('tune-apply').addEventListener('click', act(applyTune));
   act(async () => {
     await loadSchema();
-    await Promise.all([loadSettings(), loadStatus(), loadLog()].map((load) => load.catch(showProblem)));
+    const loads = [loadSettings, loadStatus, loadLog, loadTuneLog, followTune];
+    await Promise.all(loads.map((load) => load().catch(showProblem)));
   })();
   // The charts' ink follows the page's colours: drawn anew when light or dark changes.
   matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => drawCharts(drawn));

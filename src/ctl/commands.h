@@ -58,5 +58,9 @@ std::string charger_probe_lines();
 // start.sh, or status 1 when a velmora runs or another start or stop holds
 // it; waits up to 2 s for one under way to show a velmora or end.
 CtlOutput ctl_start_lock(int fd);
+// tune.cpp: velmora-sim tune for the settings page: start (detached, one at
+// a time), status (running, stage, the last tune.json), summary (what the
+// log holds), cancel.
+CtlOutput ctl_tune(const char *action);
 // zone.cpp: the phone's time zone resolved into velmora's TZ value.
 CtlOutput ctl_zone(const std::string &property);

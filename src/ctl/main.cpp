@@ -18,7 +18,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: velmoractl [--base64] status|check FILE|settings|schema|save [--if TOKEN] BASE64|"
     "clear-log|zone NAME|probe|series [HOURS] [--since T] [--until T] [--before BYTE]|"
-    "charger keep|restore|start-lock FD|describe TEXT|regular FILE";
+    "charger keep|restore|start-lock FD|describe TEXT|regular FILE|tune start|status|summary|"
+    "cancel";
 
 // A whole non-negative decimal number within int64.
 bool parse_count(const char *text, int64_t *value) {
@@ -88,6 +89,7 @@ CtlOutput run(int argc, char **argv) {
         {"describe", 1, [](const char *arg) { return ctl_describe(arg); }},
         {"regular", 1, [](const char *arg) { return ctl_regular(arg); }},
         {"charger", 1, charger},
+        {"tune", 1, ctl_tune},
     };
     for (const auto &c : commands) {
         if (command != c.name) continue;

@@ -1,5 +1,6 @@
-// One charge of the modelled phone in a device tree of its own: under the
-// real velmora, its clock and the model's sped up alike, or with no regulator.
+// One charge of the modelled phone in a device tree of its own: under
+// velmora's own cycle on the simulated clock, under the real velmora with its
+// clock and the model's sped up alike, or with no regulator.
 #include "charge.h"
 
 #include <fcntl.h>
@@ -17,19 +18,27 @@
 #include <filesystem>
 #include <thread>
 
+#include "debug_log.h"
 #include "launch.h"
+#include "main.h"
 #include "module_files.h"
 #include "nodes.h"
 #include "scan.h"
 #include "settings.h"
+#include "state.h"
+#ifdef VELMORA_FAKETIME
+#include "launch.h"
+#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kScreenOnBacklight = 120;  // any brightness but 0 means screen on
-constexpr double kBehindWarning_s = 5;   // half a cycle: velmora then reads a stale phone
+#ifdef VELMORA_FAKETIME
+constexpr double kBehindWarning_s = 5;  // half a cycle: velmora then reads a stale phone
 constexpr auto kFirstWriteWait = std::chrono::seconds(5);  // a full phone gets no write
+#endif
 
 // The level the capacity node shows, whole percent rounded down.
 int32_t level_of(const PhoneState &s) {
@@ -137,6 +146,72 @@ bool screen_on_at(const Options &o, double t_s) {
         [t_s](const std::array<double, 2> &span) { return span[0] <= t_s && t_s < span[1]; });
 }
 
+// A new directory for a charge's tree: in memory where there is a tmpfs, as
+// sysfs is (a node is replaced every cycle, and a disk's journal makes that
+// most of a charge's cost), else in o.trees when given, else the first
+// temporary directory that takes it, else beside o.out (a phone's bare tree
+// may have none of them).
+std::string make_tree_dir(const Options &o) {
+    const char *tmpdir = getenv("TMPDIR");
+    for (const std::string &parent :
+         {std::string("/dev/shm"), o.trees, std::string(tmpdir != nullptr ? tmpdir : ""),
+          std::string("/tmp"), std::string("/data/local/tmp"), o.out}) {
+        if (parent.empty()) continue;
+        std::string name = parent + "/velmora-sim-XXXXXX";
+        if (mkdtemp(name.data()) != nullptr) return name;
+    }
+    die("cannot make a temporary directory");
+}
+
+// velmora's own cycle (run_cycle, then the pause, then the log line) on the
+// simulated clock, in this process: each cycle reads the nodes published for
+// its second and writes the limit, which then holds for the pause's seconds
+// of the model. The tree is the working directory meanwhile, where the
+// cycle's paths lead.
+Run charge_in_process(const Options &o, time_t start, std::string *root_out) {
+    Run run;
+    run.name = "regulated";
+    PhoneState s = start_of(o);
+    const std::string root = make_tree_dir(o);
+    *root_out = root;
+    NodeTexts shown;
+    lay_out_phone(o, root, &shown);
+    const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home < 0 || chdir(root.c_str()) != 0) die("cannot enter " + root);
+    setenv("TZ", "UTC", 1);  // the simulated clock is UTC
+    tzset();
+    g_state = ControllerState{};
+    if (!probe_platform()) die("velmora finds no backlight in " + root);
+    struct timespec last_write = {};
+    bool rewritten = false;
+    double t = 0;
+    while (!done(o, s, t)) {
+        if (!publish(".", readings_of(o.phone, s, screen_on_at(o, t)), &shown))
+            die("cannot write in " + root);
+        const unsigned pause_s = run_cycle(start + static_cast<time_t>(t));
+        if (pause_s == 0) {
+            fprintf(stderr, "velmora-sim: velmora's cycle ended in %s\n", root.c_str());
+            exit(1);
+        }
+        // Read whole every cycle: a file's time stamp is too coarse to tell
+        // cycles microseconds apart.
+        const double limit_A = read_limit_A(".", &last_write, &rewritten, -1);
+        const bool wrote = strcmp(g_state.status, kChargingToken) == 0;
+        for (unsigned k = 0; k < pause_s && !done(o, s, t); ++k, ++t) {
+            const bool screen_on = screen_on_at(o, t);
+            step(o.phone, s, limit_A, screen_on, 1);
+            account(run, {t + 1, s, limit_A, target_C(o, start, t + 1, screen_on)},
+                    wrote && k == 0);
+        }
+        if (!publish(".", readings_of(o.phone, s, screen_on_at(o, t)), &shown))
+            die("cannot write in " + root);
+        if (g_state.dlog == 1) debug();
+    }
+    if (fchdir(home) != 0) die("cannot return to the working directory");
+    close(home);
+    return run;
+}
+
 }  // namespace
 
 [[noreturn]] void die(const std::string &what) {
@@ -191,16 +266,16 @@ Run charge_unregulated(const Options &o, time_t start) {
     return run;
 }
 
-Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
+#ifdef VELMORA_FAKETIME
+namespace {
+
+// The real velmora binary under libfaketime, its clock and the model's sped
+// up alike, the model stepped each simulated second.
+Run charge_under_faketime(const Options &o, time_t start, std::string *root_out) {
     Run run;
     run.name = "regulated";
     PhoneState s = start_of(o);
-    // In memory where there is a tmpfs, as sysfs is: a node is replaced about
-    // every simulated second, and a disk's journal makes that most of a charge's cost.
-    char in_memory[] = "/dev/shm/velmora-sim-XXXXXX", on_disk[] = "/tmp/velmora-sim-XXXXXX";
-    const char *name = mkdtemp(in_memory) != nullptr ? in_memory : mkdtemp(on_disk);
-    if (name == nullptr) die("cannot make a temporary directory");
-    const std::string root = name;
+    const std::string root = make_tree_dir(o);
     *root_out = root;
     NodeTexts shown;
     lay_out_phone(o, root, &shown);
@@ -251,6 +326,16 @@ Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
                 behind_sum_s / t);
     }
     return run;
+}
+
+}  // namespace
+#endif
+
+Run charge_regulated(const Options &o, time_t start, std::string *root_out) {
+#ifdef VELMORA_FAKETIME
+    if (!o.in_process) return charge_under_faketime(o, start, root_out);
+#endif
+    return charge_in_process(o, start, root_out);
 }
 
 void keep_log(const std::string &root, const std::string &out) {

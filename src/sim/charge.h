@@ -1,4 +1,5 @@
-// One charge of the modelled phone: under the real velmora binary (its clock
+// One charge of the modelled phone: under velmora (its own cycle run in this
+// process on the simulated clock, or on a host the real binary with its clock
 // and ours sped up alike by libfaketime), or with the limit left at the
 // charger's maximum.
 #pragma once
@@ -23,13 +24,20 @@ struct Options {
     std::string start = "2026-06-01 21:30:00";          // UTC on the faked clock
     double start_battery_C = NAN, start_board_C = NAN;  // NaN: at the ambient
     std::vector<std::array<double, 2>> screen_on_s;     // [from, to) with it on, s
-    double speed = 300;
+    double speed = 300;  // the faketime path's; the in-process cycle runs as fast as it can
     double minutes = kMaxCharge_s / 60;  // stop here if not full before
     double stop_soc_pct = 100;
     int power = 27, night = 22, morning = 7, on_temp_mC = 40000, off_temp_mC = 38000, dlog = 1;
+#ifdef VELMORA_FAKETIME
+    bool in_process = false;  // velmora's cycle in this process, not the binary under libfaketime
     std::string velmora = VELMORA_BINARY;
     std::string faketime_library = FAKETIME_LIBRARY;
+#else
+    bool in_process = true;  // the phone's static build can preload nothing
+#endif
     std::string out = "demo-out";
+    std::string
+        trees;  // where a charge's device tree goes without a /dev/shm ("": a temporary one)
     std::string status = kChargingToken;  // the status node's word at the start
 };
 
@@ -75,8 +83,10 @@ void lay_out_phone(const Options &o, const std::string &root, NodeTexts *shown);
 Run charge_unregulated(const Options &o, time_t start);
 
 // Charges under velmora in a device tree of its own, which is left in
-// *root_out for the caller to take the log from and remove. velmora's
-// standard error goes to o.out/velmora.stderr.
+// *root_out for the caller to take the log from and remove. In-process (one
+// charge at a time: the cycle works on the daemon's one state, from the
+// tree as working directory), a charge costs CPU time only; under
+// libfaketime velmora's standard error goes to o.out/velmora.stderr.
 Run charge_regulated(const Options &o, time_t start, std::string *root_out);
 
 // Keeps velmora's PID_log of a regulated charge in out and removes its tree.

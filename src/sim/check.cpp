@@ -1,5 +1,5 @@
-// velmora-sim check: the log's longest charge done again by the twin under
-// the real velmora, compared mark by mark.
+// velmora-sim check: the log's widest charge done again by the twin under
+// velmora, compared mark by mark.
 #include "check.h"
 
 #include <algorithm>
@@ -24,16 +24,18 @@ struct Span {
     size_t first, last;  // charging lines of the log, each within a cycle of the one before
 };
 
-Span longest_charge(const Log &log) {
+// The charge that spans the most level (a fast charge from low, not a long
+// top-off near full), the earlier of two alike.
+Span widest_charge(const Log &log) {
     Span best{0, 0};
-    time_t best_s = -1;
+    double best_pct = -1;
     for (size_t i = 0; i < log.lines.size(); ++i) {
         if (!log.lines[i].charging) continue;
         size_t j = i;
         while (continues_charge(log, j + 1)) ++j;
-        if (log.lines[j].t - log.lines[i].t > best_s) {
+        if (log.lines[j].level_pct - log.lines[i].level_pct > best_pct) {
             best = {i, j};
-            best_s = log.lines[j].t - log.lines[i].t;
+            best_pct = log.lines[j].level_pct - log.lines[i].level_pct;
         }
         i = j;
     }
@@ -49,8 +51,9 @@ const Sample *sample_at(const Run &run, double t_s) {
 
 }  // namespace
 
-int check(const Log &log, const Options &base) {
-    Span span = longest_charge(log);
+CheckResult check_twin(const Log &log, const Options &base) {
+    CheckResult r;
+    Span span = widest_charge(log);
     // The level is whole percent, rounded down: where it first steps up, the
     // charge is known to the percent.
     for (size_t k = span.first; k < span.last; ++k) {
@@ -59,13 +62,22 @@ int check(const Log &log, const Options &base) {
             break;
         }
     }
+    // The compared charge ends where the log reaches the sweep's level.
+    for (size_t k = span.first; k < span.last; ++k) {
+        if (log.lines[k].level_pct >= kSweepStop_pct) {
+            span.last = k;
+            break;
+        }
+    }
     const LogLine &first = log.lines[span.first], &last = log.lines[span.last];
-    if (!first.charging || static_cast<int>(last.level_pct) / kMarkStep_pct ==
-                               static_cast<int>(first.level_pct) / kMarkStep_pct) {
-        fprintf(stderr, "velmora-sim: the log's longest charge passes no 10 %% mark of level\n");
-        return 1;
+    r.from_pct = static_cast<int>(first.level_pct);
+    r.to_pct = static_cast<int>(last.level_pct);
+    if (!first.charging || r.to_pct / kMarkStep_pct == r.from_pct / kMarkStep_pct) {
+        r.verdict = "no charge in the log passes a 10 % mark of level";
+        return r;
     }
     const double log_s = static_cast<double>(last.t - first.t);
+    r.log_min = log_s / 60;
     Options o = base;
     o.start = clock_at(first.t, 0);
     o.power = first.power, o.night = first.night, o.morning = first.morning;
@@ -87,26 +99,24 @@ int check(const Log &log, const Options &base) {
         else
             o.screen_on_s.push_back({from, to});
     }
-    fprintf(stderr,
-            "charging the twin under velmora as the log's %.0f minutes from %d %% went, at %gx "
-            "speed ...\n",
-            log_s / 60, static_cast<int>(first.level_pct), o.speed);
     std::filesystem::create_directories(o.out);
     std::string root;
     const Run twin = charge_regulated(o, first.t, &root);
-    keep_log(root, o.out);
+    std::error_code ignored;
+    if (o.dlog == 1)
+        keep_log(root, o.out);
+    else
+        std::filesystem::remove_all(root, ignored);
 
     std::vector<std::string> faults;
-    print_row("", "log", "twin");
-    for (int mark = (static_cast<int>(first.level_pct) / kMarkStep_pct + 1) * kMarkStep_pct;
-         mark <= last.level_pct; mark += kMarkStep_pct) {
+    for (int mark = (r.from_pct / kMarkStep_pct + 1) * kMarkStep_pct; mark <= r.to_pct;
+         mark += kMarkStep_pct) {
         double log_min = NAN;
         for (size_t k = span.first; k <= span.last && std::isnan(log_min); ++k) {
             if (log.lines[k].level_pct >= mark) log_min = (log.lines[k].t - first.t) / 60.0;
         }
         const double twin_min = twin.to_s(mark) / 60;
-        const std::string what = "minutes to " + std::to_string(mark) + " %";
-        print_row(what.c_str(), fixed(log_min), fixed(twin_min));
+        r.marks.push_back({mark, log_min, twin_min});
         if (!(std::fabs(twin_min - log_min) <= std::max(kTrustShare * log_min, kTrustSlack_min)))
             faults.push_back(std::to_string(mark) + " % at " + fixed(twin_min) +
                              " minutes, the log's " + fixed(log_min));
@@ -121,23 +131,44 @@ int check(const Log &log, const Options &base) {
         sum += (twin_at->phone.battery_C - x.battery_C) * (twin_at->phone.battery_C - x.battery_C);
         ++compared;
     }
-    const double rms = std::sqrt(sum / std::max(compared, 1));
-    print_row("peak battery temperature, °C", fixed(log_peak), fixed(twin.peak_C));
+    r.log_peak_C = log_peak, r.twin_peak_C = twin.peak_C;
+    r.rms_K = std::sqrt(sum / std::max(compared, 1));
     char rms_text[16];
-    snprintf(rms_text, sizeof rms_text, "%.2f", rms);
-    print_row("battery temperature RMS against the log, K", "", rms_text);
+    snprintf(rms_text, sizeof rms_text, "%.2f", r.rms_K);
     if (!(std::fabs(twin.peak_C - log_peak) <= kTrustPeak_K))
         faults.push_back("a peak " + fixed(twin.peak_C - log_peak) + " K off the log's");
-    if (!(rms <= kTrustRms_K)) faults.push_back("temperature RMS " + std::string(rms_text) + " K");
+    if (!(r.rms_K <= kTrustRms_K))
+        faults.push_back("temperature RMS " + std::string(rms_text) + " K");
     if (faults.empty()) {
-        printf(
-            "verdict: trust the twin for sweep: every mark within %.0f %% (or %.0f minutes), "
-            "the peak within %.1f K, the temperature within %.1f K RMS\n",
-            kTrustShare * 100, kTrustSlack_min, kTrustPeak_K, kTrustRms_K);
-        return 0;
+        char text[200];
+        snprintf(text, sizeof text,
+                 "trust the twin for sweep: every mark within %.0f %% (or %.0f minutes), the peak "
+                 "within %.1f K, the temperature within %.1f K RMS",
+                 kTrustShare * 100, kTrustSlack_min, kTrustPeak_K, kTrustRms_K);
+        r.verdict = text;
+        r.status = 0;
+        return r;
     }
-    std::string list;
-    for (const std::string &fault : faults) list += (list.empty() ? "" : "; ") + fault;
-    printf("verdict: do not trust the twin for sweep: %s\n", list.c_str());
-    return 2;
+    r.verdict = "do not trust the twin for sweep: ";
+    for (size_t i = 0; i < faults.size(); ++i) r.verdict += (i > 0 ? "; " : "") + faults[i];
+    r.status = 2;
+    return r;
+}
+
+int print_check(const CheckResult &r) {
+    if (r.status == 1) {
+        fprintf(stderr, "velmora-sim: %s\n", r.verdict.c_str());
+        return 1;
+    }
+    print_row("", "log", "twin");
+    for (const CheckMark &m : r.marks) {
+        const std::string what = "minutes to " + std::to_string(m.level_pct) + " %";
+        print_row(what.c_str(), fixed(m.log_min), fixed(m.twin_min));
+    }
+    print_row("peak battery temperature, °C", fixed(r.log_peak_C), fixed(r.twin_peak_C));
+    char rms_text[16];
+    snprintf(rms_text, sizeof rms_text, "%.2f", r.rms_K);
+    print_row("battery temperature RMS against the log, K", "", rms_text);
+    printf("verdict: %s\n", r.verdict.c_str());
+    return r.status;
 }

@@ -30,6 +30,9 @@ Prediction replay(const Log &log, const PhoneParams &p);
 // Root mean square of predicted - measured over the charging lines, K.
 double rms_K(const Log &log, const std::vector<double> &predicted_C, bool board);
 
+// A log with less charging than this does not pin a phone down, s.
+constexpr double kMinCharging_s = 30 * 60;
+
 // Fewer lines of the charger's taper leave the cell's resistance and the
 // charge voltage at their start: five minutes of it.
 constexpr int kMinTaperLines = 30;

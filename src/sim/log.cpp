@@ -48,6 +48,15 @@ bool read_log(const std::string &path, Log *log, std::string *error) {
         *error = path + ": " + strerror(errno);
         return false;
     }
+    read_log_lines(in, log);
+    if (in.bad()) {
+        *error = path + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void read_log_lines(std::istream &in, Log *log, time_t since) {
     std::string line;
     time_t last_charging_t = -1;
     while (std::getline(in, line)) {
@@ -57,6 +66,7 @@ bool read_log(const std::string &path, Log *log, std::string *error) {
             ++log->skipped;
             continue;
         }
+        if (x.t < since) continue;
         log->lines.push_back(x);
         if (!x.charging) continue;
         ++log->charging_lines;
@@ -66,9 +76,12 @@ bool read_log(const std::string &path, Log *log, std::string *error) {
             log->charging_s += std::clamp<double>(x.t - last_charging_t, 0, kCycleCap_s);
         last_charging_t = x.t;
     }
-    if (in.bad()) {
-        *error = path + ": " + strerror(errno);
-        return false;
-    }
+}
+
+bool line_stamp(std::string line, time_t *t) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    LogFields f;
+    if (!parse_log_line(line, &f)) return false;
+    *t = f.t;
     return true;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <istream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -47,3 +49,10 @@ inline bool continues_charge(const Log &log, size_t i) {
 
 // Reads the log at path. False, with *error set, when it cannot be read.
 bool read_log(const std::string &path, Log *log, std::string *error);
+
+// Adds the log's lines from in to *log, velmora's from those stamped since on
+// (local time read as UTC); the lines that are not velmora's are counted.
+void read_log_lines(std::istream &in, Log *log, time_t since = std::numeric_limits<time_t>::min());
+
+// The stamp of a log line when it is velmora's (CRLF or not), else false.
+bool line_stamp(std::string line, time_t *t);

@@ -25,6 +25,7 @@
 #include "log_line.h"
 #include "nodes.h"
 #include "sweep.h"
+#include "tune.h"
 
 namespace fs = std::filesystem;
 
@@ -32,17 +33,15 @@ namespace {
 
 // The columns of a charge's CSV that tools/plot.gp draws.
 constexpr char kPlotColumns[] = "run,clock,battery_C,board_C,target_C,limit_mA,current_mA,soc_pct";
-constexpr double kMinCharging_s = 30 * 60;                  // less does not pin a phone down
-constexpr const char *kSweepStart = "2026-06-01 12:00:00";  // daytime: the screen-off target holds
-constexpr double kSweepSpeed = 600;                         // also check's
-constexpr double kSweepStop_pct = 80;                       // the table's measures end there
+constexpr double kSweepSpeed = 600;  // also check's
 // A charge waits on the sped-up clock most of the time (about 6 % of a core
 // at 600x, velmora's included), so a core carries three at once.
 constexpr unsigned kChargesPerCore = 3;
 
 struct Command {
-    enum { kDemo, kFit, kReplay, kCheck, kSweep, kSeries, kTree } what = kDemo;
+    enum { kDemo, kFit, kReplay, kCheck, kSweep, kSeries, kTree, kTune } what = kDemo;
     Options o;
+    TuneOptions tune;
     std::string log, model, root;
     bool ambient_given = false;
     double max_peak_C = NAN;
@@ -85,6 +84,16 @@ Command parse(int argc, char **argv) {
         "lays out the phone at the start of a charge in a directory, for velmora to run in");
     tree->add_option("ROOT", c.root, "the directory, made when missing")->required();
     tree->add_option("--status", o.status, "the battery status node's word");
+    CLI::App *tune = app.add_subcommand(
+        "tune",
+        "fits the twin to the log's last two days, checks it, sweeps around today's 配置 and "
+        "recommends the fastest setting that peaks no hotter; writes tune.json beside the log");
+    tune->add_option("LOG", c.tune.log, "velmora's PID_log, in the module's folder")->required();
+    tune->add_option("--max-peak", c.tune.max_peak_C,
+                     "the hottest peak allowed, °C (default: today's setting's on the twin)")
+        ->check(CLI::Range(0.0, 80.0));
+    tune->add_flag("--summary", c.tune.summary,
+                   "only prints what the log's last two days hold and whether a tune can use it");
     CLI::App *sweep = app.add_subcommand(
         "sweep", "charges the phone under velmora for each screen-off target and power");
     sweep->add_option("--off-temps", c.off_temps_mC, "screen-off targets (息屏温度), m°C")
@@ -95,9 +104,14 @@ Command parse(int argc, char **argv) {
     sweep->add_option("--jobs", c.jobs, "charges at a time")->check(CLI::Range(1, 64));
     app.add_option("--out", o.out,
                    "directory for charge.csv, velmora's PID_log and velmora.stderr");
+#ifdef VELMORA_FAKETIME
+    app.add_flag("--in-process", o.in_process,
+                 "runs velmora's own cycle in this process on the simulated clock (CPU time "
+                 "only, one charge at a time) instead of the velmora binary under libfaketime");
     app.add_option("--velmora", o.velmora, "the velmora binary to run")->check(CLI::ExistingFile);
     app.add_option("--faketime-library", o.faketime_library, "libfaketime.so.1, preloaded")
         ->check(CLI::ExistingFile);
+#endif
     app.add_option("--start", o.start, "the clock at the start, 'YYYY-MM-DD hh:mm:ss' UTC")
         ->check([](const std::string &text) {
             int64_t utc = 0;
@@ -140,6 +154,7 @@ Command parse(int argc, char **argv) {
              : sweep->parsed()  ? Command::kSweep
              : series->parsed() ? Command::kSeries
              : tree->parsed()   ? Command::kTree
+             : tune->parsed()   ? Command::kTune
                                 : Command::kDemo;
     c.ambient_given = app["--ambient"]->count() > 0;
     if (c.what == Command::kSweep) {
@@ -148,6 +163,12 @@ Command parse(int argc, char **argv) {
         if (app["--out"]->count() == 0) o.out = "sweep-out";
         if (app["--stop-at"]->count() == 0) o.stop_soc_pct = kSweepStop_pct;
         if (app["--screen-on-min"]->count() == 0) c.screen_on_min = 0;  // the screen-off target's
+    }
+    if (c.what == Command::kTune) {
+        o.in_process = true;  // CPU time only, as on the phone
+        c.tune.dir = fs::path(c.tune.log).parent_path().string();
+        if (c.tune.dir.empty()) c.tune.dir = ".";
+        c.tune.ambient_given = c.ambient_given;
     }
     if (c.what == Command::kCheck) {
         if (app["--speed"]->count() == 0) o.speed = kSweepSpeed;
@@ -296,8 +317,12 @@ int run_tree(const Command &c) {
 
 int run_sweep(const Command &c, time_t start) {
     fs::create_directories(c.o.out);
-    fprintf(stderr, "charging under velmora for %zu settings, %u at a time, at %gx speed ...\n",
-            c.off_temps_mC.size() * c.powers.size(), c.jobs, c.o.speed);
+    if (c.o.in_process)
+        fprintf(stderr, "charging under velmora's cycle for %zu settings, in this process ...\n",
+                c.off_temps_mC.size() * c.powers.size());
+    else
+        fprintf(stderr, "charging under velmora for %zu settings, %u at a time, at %gx speed ...\n",
+                c.off_temps_mC.size() * c.powers.size(), c.jobs, c.o.speed);
     const std::vector<SweepPoint> points = sweep(c.o, start, c.off_temps_mC, c.powers, c.jobs);
     report_sweep(points, fastest_under(points, c.max_peak_C), c.max_peak_C, c.o.phone.capacity_Ah,
                  c.o.out);
@@ -306,7 +331,10 @@ int run_sweep(const Command &c, time_t start) {
 
 int run_demo(const Options &o, time_t start) {
     fs::create_directories(o.out);
-    fprintf(stderr, "charging under velmora at %gx speed ...\n", o.speed);
+    if (o.in_process)
+        fprintf(stderr, "charging under velmora's cycle, in this process ...\n");
+    else
+        fprintf(stderr, "charging under velmora at %gx speed ...\n", o.speed);
     std::string root;
     const Run regulated = charge_regulated(o, start, &root);
     const Run unregulated = charge_unregulated(o, start);
@@ -328,13 +356,15 @@ int main(int argc, char **argv) {
         case Command::kReplay:
             return run_replay(c);
         case Command::kCheck:
-            return check(read_or_die(c.log), c.o);
+            return print_check(check_twin(read_or_die(c.log), c.o));
         case Command::kSweep:
             return run_sweep(c, start);
         case Command::kSeries:
             return run_series(c);
         case Command::kTree:
             return run_tree(c);
+        case Command::kTune:
+            return c.tune.summary ? tune_summary(c.tune) : tune(c.tune, c.o);
         case Command::kDemo:
             break;
     }

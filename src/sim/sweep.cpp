@@ -66,6 +66,7 @@ std::vector<SweepPoint> sweep(const Options &base, time_t start,
         }
     };
     std::vector<std::thread> threads;
+    if (base.in_process) jobs = 1;  // velmora's one state and the working directory
     for (unsigned j = 0; j < jobs; ++j) threads.emplace_back(work);
     for (std::thread &t : threads) t.join();
     return points;
@@ -81,10 +82,8 @@ int fastest_under(const std::vector<SweepPoint> &points, double max_peak_C) {
     return best;
 }
 
-void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_peak_C,
-                  double capacity_Ah, const std::string &dir) {
-    const std::string csv_path = dir + "/sweep.csv";
-    std::string csv = "off_temp_C,power,to_80_min,peak_C,above_min,chosen,wear_permille\n";
+void print_sweep_table(const std::vector<SweepPoint> &points, int chosen, int now,
+                       double capacity_Ah) {
     const auto coolest = std::min_element(
         points.begin(), points.end(),
         [](const SweepPoint &a, const SweepPoint &b) { return a.run.peak_C < b.run.peak_C; });
@@ -95,15 +94,26 @@ void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_
     for (size_t i = 0; i < points.size(); ++i) {
         const SweepPoint &x = points[i];
         const Run &r = x.run;
-        const bool mark = static_cast<int>(i) == chosen;
-        const double wear = wear_permille(r.wear, capacity_Ah);
-        printf("%20.1f %6d %16s %16.1f %28.1f  %s%s\n", x.off_temp_mC / 1000.0, x.power,
+        printf("%20.1f %6d %16s %16.1f %28.1f  %s%s%s\n", x.off_temp_mC / 1000.0, x.power,
                fixed(r.to_s(80) / 60).c_str(), r.peak_C, r.above_s / 60,
-               wear_text(wear, coolest_wear).c_str(), mark ? "  <" : "");
+               wear_text(wear_permille(r.wear, capacity_Ah), coolest_wear).c_str(),
+               static_cast<int>(i) == chosen ? "  <" : "",
+               static_cast<int>(i) == now ? "  today" : "");
+    }
+}
+
+void report_sweep(const std::vector<SweepPoint> &points, int chosen, double max_peak_C,
+                  double capacity_Ah, const std::string &dir) {
+    print_sweep_table(points, chosen, -1, capacity_Ah);
+    const std::string csv_path = dir + "/sweep.csv";
+    std::string csv = "off_temp_C,power,to_80_min,peak_C,above_min,chosen,wear_permille\n";
+    for (size_t i = 0; i < points.size(); ++i) {
+        const SweepPoint &x = points[i];
+        const Run &r = x.run;
         char row[160];
         snprintf(row, sizeof row, "%g,%d,%s,%.2f,%.2f,%d,%.4f\n", x.off_temp_mC / 1000.0, x.power,
                  std::isnan(r.to_s(80)) ? "NaN" : fixed(r.to_s(80) / 60).c_str(), r.peak_C,
-                 r.above_s / 60, mark, wear);
+                 r.above_s / 60, static_cast<int>(i) == chosen, wear_permille(r.wear, capacity_Ah));
         csv += row;
     }
     if (!write_atomically(csv_path.c_str(), csv, false)) die("cannot write " + csv_path);
