@@ -52,56 +52,62 @@ struct Command {
         kChargesPerCore * std::max(1u, std::thread::hardware_concurrency());  // 0: unknown
 };
 
-Command parse(int argc, char **argv) {
-    Command c;
-    Options &o = c.o;
-    CLI::App app{
-        "Charges a modelled phone twice, under the real velmora and with no regulator, and "
-        "compares them.",
-        "velmora-sim"};
-    app.option_defaults()->always_capture_default();
-    app.fallthrough();
-    app.add_option("--model", c.model, "a model file that fit wrote: the phone to simulate")
-        ->check(CLI::ExistingFile);
-    CLI::App *fit =
-        app.add_subcommand("fit", "fits the model to a PID_log; prints the model as JSON");
-    fit->add_option("LOG", c.log, "velmora's PID_log, pulled from the phone")
+// The subcommands and their own arguments; none parsed: the demo.
+struct Subcommands {
+    CLI::App *fit, *replay, *check, *series, *tree, *tune, *sweep;
+};
+Subcommands add_subcommands(CLI::App &app, Command &c) {
+    Subcommands sub{};
+    sub.fit = app.add_subcommand("fit", "fits the model to a PID_log; prints the model as JSON");
+    sub.fit->add_option("LOG", c.log, "velmora's PID_log, pulled from the phone")
         ->required()
         ->check(CLI::ExistingFile);
-    CLI::App *replay = app.add_subcommand(
+    sub.replay = app.add_subcommand(
         "replay", "drives the model with a log's current, level and screen; prints CSV");
-    replay->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
-    CLI::App *check = app.add_subcommand(
-        "check",
-        "charges the model under velmora as the log's longest charge went and compares; "
-        "exit status 2 when the model cannot be trusted for sweep");
-    check->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
-    CLI::App *series = app.add_subcommand(
+    sub.replay->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
+    sub.check = app.add_subcommand("check",
+                                   "charges the model under velmora as the log's widest charge "
+                                   "went (the most level) and compares; "
+                                   "exit status 2 when the model cannot be trusted for sweep");
+    sub.check->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
+    sub.series = app.add_subcommand(
         "series", "prints a log's velmora lines as the plots' CSV; counts the others on stderr");
-    series->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
-    CLI::App *tree = app.add_subcommand(
+    sub.series->add_option("LOG", c.log, "velmora's PID_log")->required()->check(CLI::ExistingFile);
+    sub.tree = app.add_subcommand(
         "tree",
         "lays out the phone at the start of a charge in a directory, for velmora to run in");
-    tree->add_option("ROOT", c.root, "the directory, made when missing")->required();
-    tree->add_option("--status", o.status, "the battery status node's word");
-    CLI::App *tune = app.add_subcommand(
+    sub.tree->add_option("ROOT", c.root, "the directory, made when missing")->required();
+    sub.tree->add_option("--status", c.o.status, "the battery status node's word");
+    sub.tune = app.add_subcommand(
         "tune",
         "fits the twin to the log's last two days, checks it, sweeps around today's 配置 and "
         "recommends the fastest setting that peaks no hotter; writes tune.json beside the log");
-    tune->add_option("LOG", c.tune.log, "velmora's PID_log, in the module's folder")->required();
-    tune->add_option("--max-peak", c.tune.max_peak_C,
+    sub.tune->add_option("LOG", c.tune.log, "velmora's PID_log, in the module's folder")
+        ->required();
+    sub.tune
+        ->add_option("--max-peak", c.tune.max_peak_C,
                      "the hottest peak allowed, °C (default: today's setting's on the twin)")
         ->check(CLI::Range(0.0, 80.0));
-    tune->add_flag("--summary", c.tune.summary,
-                   "only prints what the log's last two days hold and whether a tune can use it");
-    CLI::App *sweep = app.add_subcommand(
+    sub.tune->add_flag(
+        "--summary", c.tune.summary,
+        "only prints what the log's last two days hold and whether a tune can use it");
+    sub.sweep = app.add_subcommand(
         "sweep", "charges the phone under velmora for each screen-off target and power");
-    sweep->add_option("--off-temps", c.off_temps_mC, "screen-off targets (息屏温度), m°C")
+    sub.sweep->add_option("--off-temps", c.off_temps_mC, "screen-off targets (息屏温度), m°C")
         ->check(CLI::Range(20000, 60000));
-    sweep->add_option("--powers", c.powers, "powers (功率)")->check(CLI::Range(1, 100));
-    sweep->add_option("--max-peak", c.max_peak_C, "marks the fastest setting with a peak under, °C")
+    sub.sweep->add_option("--powers", c.powers, "powers (功率)")->check(CLI::Range(1, 100));
+    sub.sweep
+        ->add_option("--max-peak", c.max_peak_C, "marks the fastest setting with a peak under, °C")
         ->check(CLI::Range(0.0, 80.0));
-    sweep->add_option("--jobs", c.jobs, "charges at a time")->check(CLI::Range(1, 64));
+    sub.sweep->add_option("--jobs", c.jobs, "charges at a time")->check(CLI::Range(1, 64));
+    return sub;
+}
+
+// The options of every charge: how it runs, the phone and velmora's settings.
+void add_charge_options(CLI::App &app, Command &c) {
+    Options &o = c.o;
+    app.add_option("--model", c.model, "a model file that fit wrote: the phone to simulate")
+        ->check(CLI::ExistingFile);
     app.add_option("--out", o.out,
                    "directory for charge.csv, velmora's PID_log and velmora.stderr");
 #ifdef VELMORA_FAKETIME
@@ -143,26 +149,19 @@ Command parse(int argc, char **argv) {
     app.add_option("--on-temp", o.on_temp_mC, "velmora's 亮屏温度: target, screen on, m°C");
     app.add_option("--off-temp", o.off_temp_mC, "velmora's 息屏温度: target, screen off, m°C");
     app.add_option("--log", o.dlog, "velmora's 日志开关: 1 writes PID_log");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &error) {
-        exit(app.exit(error));
-    }
-    c.what = fit->parsed()      ? Command::kFit
-             : replay->parsed() ? Command::kReplay
-             : check->parsed()  ? Command::kCheck
-             : sweep->parsed()  ? Command::kSweep
-             : series->parsed() ? Command::kSeries
-             : tree->parsed()   ? Command::kTree
-             : tune->parsed()   ? Command::kTune
-                                : Command::kDemo;
-    c.ambient_given = app["--ambient"]->count() > 0;
+}
+
+// Each subcommand's own defaults for the options not given.
+void apply_defaults(const CLI::App &app, Command &c) {
+    Options &o = c.o;
+    const auto given = [&](const char *option) { return app[option]->count() > 0; };
+    c.ambient_given = given("--ambient");
     if (c.what == Command::kSweep) {
-        if (app["--start"]->count() == 0) o.start = kSweepStart;
-        if (app["--speed"]->count() == 0) o.speed = kSweepSpeed;
-        if (app["--out"]->count() == 0) o.out = "sweep-out";
-        if (app["--stop-at"]->count() == 0) o.stop_soc_pct = kSweepStop_pct;
-        if (app["--screen-on-min"]->count() == 0) c.screen_on_min = 0;  // the screen-off target's
+        if (!given("--start")) o.start = kSweepStart;
+        if (!given("--speed")) o.speed = kSweepSpeed;
+        if (!given("--out")) o.out = "sweep-out";
+        if (!given("--stop-at")) o.stop_soc_pct = kSweepStop_pct;
+        if (!given("--screen-on-min")) c.screen_on_min = 0;  // the screen-off target's
     }
     if (c.what == Command::kTune) {
         o.in_process = true;  // CPU time only, as on the phone
@@ -171,22 +170,47 @@ Command parse(int argc, char **argv) {
         c.tune.ambient_given = c.ambient_given;
     }
     if (c.what == Command::kCheck) {
-        if (app["--speed"]->count() == 0) o.speed = kSweepSpeed;
-        if (app["--out"]->count() == 0) o.out = "check-out";
+        if (!given("--speed")) o.speed = kSweepSpeed;
+        if (!given("--out")) o.out = "check-out";
     }
     o.screen_on_s.clear();
     if (c.screen_on_min > 0) o.screen_on_s.push_back({0, c.screen_on_min * 60});
-    if (!c.model.empty()) {
-        // The model file gives the phone; an option given beside it still wins.
-        const PhoneParams given = o.phone;
-        std::string error;
-        if (!read_model(c.model, &o.phone, &error)) {
-            fprintf(stderr, "velmora-sim: %s\n", error.c_str());
-            exit(1);
-        }
-        if (c.ambient_given) o.phone.ambient_C = given.ambient_C;
-        if (app["--screen-load"]->count() > 0) o.phone.screen_load_W = given.screen_load_W;
+    if (c.model.empty()) return;
+    // The model file gives the phone; an option given beside it still wins.
+    const PhoneParams options = o.phone;
+    std::string error;
+    if (!read_model(c.model, &o.phone, &error)) {
+        fprintf(stderr, "velmora-sim: %s\n", error.c_str());
+        exit(1);
     }
+    if (c.ambient_given) o.phone.ambient_C = options.ambient_C;
+    if (given("--screen-load")) o.phone.screen_load_W = options.screen_load_W;
+}
+
+Command parse(int argc, char **argv) {
+    Command c;
+    CLI::App app{
+        "Charges a modelled phone twice, under the real velmora and with no regulator, and "
+        "compares them.",
+        "velmora-sim"};
+    app.option_defaults()->always_capture_default();
+    app.fallthrough();
+    const Subcommands sub = add_subcommands(app, c);
+    add_charge_options(app, c);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        exit(app.exit(error));
+    }
+    c.what = sub.fit->parsed()      ? Command::kFit
+             : sub.replay->parsed() ? Command::kReplay
+             : sub.check->parsed()  ? Command::kCheck
+             : sub.sweep->parsed()  ? Command::kSweep
+             : sub.series->parsed() ? Command::kSeries
+             : sub.tree->parsed()   ? Command::kTree
+             : sub.tune->parsed()   ? Command::kTune
+                                    : Command::kDemo;
+    apply_defaults(app, c);
     return c;
 }
 
