@@ -19,10 +19,10 @@
 #include <thread>
 
 #include "debug_log.h"
-#include "launch.h"
 #include "main.h"
 #include "module_files.h"
 #include "nodes.h"
+#include "print.h"
 #include "scan.h"
 #include "settings.h"
 #include "state.h"
@@ -130,15 +130,6 @@ bool done(const Options &o, const PhoneState &s, double t) {
     return s.full || (o.stop_soc_pct < 100 && s.soc * 100 >= o.stop_soc_pct) || t >= o.minutes * 60;
 }
 
-// text padded with spaces to width characters (not bytes: "°" takes two
-// bytes but one column), on the right when left.
-std::string padded(const std::string &text, int width, bool left) {
-    int columns = 0;
-    for (char c : text) columns += (c & 0xC0) != 0x80;
-    const std::string pad(std::max(0, width - columns), ' ');
-    return left ? text + pad : pad + text;
-}
-
 // Whether the screen is on t_s seconds into o's charge.
 bool screen_on_at(const Options &o, double t_s) {
     return std::any_of(
@@ -213,37 +204,6 @@ Run charge_in_process(const Options &o, time_t start, std::string *root_out) {
 }
 
 }  // namespace
-
-[[noreturn]] void die(const std::string &what) {
-    fprintf(stderr, "velmora-sim: %s: %s\n", what.c_str(), strerror(errno));
-    exit(1);
-}
-
-std::string clock_at(time_t start, double t_s) {
-    const time_t now = start + static_cast<time_t>(t_s);
-    struct tm tm;
-    gmtime_r(&now, &tm);
-    char text[32];
-    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
-}
-
-std::string fixed(double v) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f", v);
-    return std::isnan(v) ? "-" : text;
-}
-
-void print_row(const char *what, const std::string &x, const std::string &y) {
-    printf("%s %s %s\n", padded(what, 42, true).c_str(), padded(x, 12, false).c_str(),
-           padded(y, 12, false).c_str());
-}
-
-std::string wear_text(double permille, double coolest_permille) {
-    char text[48];
-    snprintf(text, sizeof text, "%.3f‰ ×%.2f", permille, permille / coolest_permille);
-    return text;
-}
 
 void lay_out_phone(const Options &o, const std::string &root, NodeTexts *shown) {
     PhoneReadings readings = readings_of(o.phone, start_of(o), screen_on_at(o, 0));

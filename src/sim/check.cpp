@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "print.h"
+
 namespace {
 
 // The twin can be trusted for sweep when it reaches each 10 % mark within

@@ -24,6 +24,7 @@
 #include "log.h"
 #include "log_line.h"
 #include "nodes.h"
+#include "print.h"
 #include "sweep.h"
 #include "tune.h"
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "files.h"
+#include "print.h"
 
 namespace {
 

@@ -26,6 +26,7 @@
 #include "log.h"
 #include "log_line.h"
 #include "module_files.h"
+#include "print.h"
 #include "settings.h"
 #include "sweep.h"
 
