@@ -163,6 +163,89 @@ int refuse(const TuneOptions &t, nlohmann::ordered_json result, const std::strin
     return finish(t, std::move(result), "no-recommendation reason=" + reason, 2);
 }
 
+// Takes the module's tune lock for as long as this process lives, however it
+// ends, and writes this process's pid into it for a cancel (velmoractl tune
+// cancel); false when another tune holds it.
+bool take_tune_lock(const TuneOptions &t) {
+    const std::string lock_path = beside(t.dir, kTuneLockFile);
+    const int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) die("cannot open " + lock_path);
+    if (flock(lock, LOCK_EX | LOCK_NB) != 0) return false;
+    const std::string pid = std::to_string(getpid()) + "\n";
+    if (ftruncate(lock, 0) != 0 || write(lock, pid.data(), pid.size()) < 0)
+        fprintf(stderr, "velmora-sim: %s does not name this tune: %s\n", lock_path.c_str(),
+                strerror(errno));
+    return true;
+}
+
+nlohmann::ordered_json verdict_json(const CheckResult &checked) {
+    nlohmann::ordered_json marks = nlohmann::ordered_json::array();
+    for (const CheckMark &m : checked.marks)
+        marks.push_back(
+            {{"level_pct", m.level_pct}, {"log_min", m.log_min}, {"twin_min", m.twin_min}});
+    return {{"trusted", checked.status == 0},
+            {"text", checked.verdict},
+            {"from_pct", checked.from_pct},
+            {"to_pct", checked.to_pct},
+            {"marks", marks},
+            {"log_peak_C", checked.log_peak_C},
+            {"twin_peak_C", checked.twin_peak_C},
+            {"rms_K", checked.rms_K}};
+}
+
+// The settings swept around today's: 息屏温度 a step either side, 功率 by
+// kPowerSteps within 1..100; *now_index is today's, swept as it is when it
+// lies outside the grid.
+std::vector<SweepPoint> grid_around(const ControllerState &now, int *now_index) {
+    std::vector<SweepPoint> points;
+    *now_index = -1;
+    for (int off = now.off_temp - kOffStep_mC; off <= now.off_temp + kOffStep_mC;
+         off += kOffStep_mC) {
+        for (int step : kPowerSteps) {
+            const int power = std::clamp(now.in_power + step, 1, 100);
+            if (!points.empty() && points.back().off_temp_mC == off && points.back().power == power)
+                continue;  // clamped onto the one before
+            if (off == now.off_temp && power == now.in_power)
+                *now_index = static_cast<int>(points.size());
+            points.push_back({off, power, {}});
+        }
+    }
+    if (*now_index < 0) {
+        *now_index = static_cast<int>(points.size());
+        points.push_back({now.off_temp, now.in_power, {}});
+    }
+    return points;
+}
+
+// Charges the twin at each point, one after another, saying which in the stage.
+void sweep_points(const TuneOptions &t, const Options &o, std::vector<SweepPoint> *points) {
+    int64_t start = 0;
+    parse_stamp(o.start, &start);
+    std::error_code ignored;
+    for (size_t i = 0; i < points->size(); ++i) {
+        SweepPoint &p = (*points)[i];
+        stage(t, "sweeping " + std::to_string(i + 1) + " " + std::to_string(points->size()));
+        Options point = o;
+        point.off_temp_mC = p.off_temp_mC;
+        point.power = p.power;
+        std::string root;
+        p.run = charge_regulated(point, start, &root);
+        std::filesystem::remove_all(root, ignored);
+    }
+}
+
+nlohmann::ordered_json table_json(const std::vector<SweepPoint> &points, int now_index,
+                                  int chosen) {
+    nlohmann::ordered_json table = nlohmann::ordered_json::array();
+    for (size_t i = 0; i < points.size(); ++i) {
+        nlohmann::ordered_json row = run_json(points[i]);
+        row["today"] = static_cast<int>(i) == now_index;
+        row["recommended"] = static_cast<int>(i) == chosen;
+        table.push_back(row);
+    }
+    return table;
+}
+
 }  // namespace
 
 int tune_summary(const TuneOptions &t) {
@@ -181,20 +264,11 @@ int tune_summary(const TuneOptions &t) {
 
 int tune(const TuneOptions &t, const Options &base) {
     (void)setpriority(PRIO_PROCESS, 0, kLowestPriority);
-    const std::string lock_path = beside(t.dir, kTuneLockFile);
-    const int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0) die("cannot open " + lock_path);
-    if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    if (!take_tune_lock(t)) {
         fprintf(stderr, "velmora-sim: a tune runs already\n");
         printf("no-recommendation reason=busy\n");
         return 1;
     }
-    // The lock is held until the process ends, however it ends; it names the
-    // process, for a cancel (velmoractl tune cancel).
-    const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(lock, 0) != 0 || write(lock, pid.data(), pid.size()) < 0)
-        fprintf(stderr, "velmora-sim: %s does not name this tune: %s\n", lock_path.c_str(),
-                strerror(errno));
     std::error_code ignored;
     std::filesystem::remove_all(trees_of(t), ignored);  // a cancelled tune's
     stage(t, "reading");
@@ -231,18 +305,7 @@ int tune(const TuneOptions &t, const Options &base) {
 
     stage(t, "checking");
     const CheckResult checked = check_twin(log, o);
-    nlohmann::ordered_json marks = nlohmann::ordered_json::array();
-    for (const CheckMark &m : checked.marks)
-        marks.push_back(
-            {{"level_pct", m.level_pct}, {"log_min", m.log_min}, {"twin_min", m.twin_min}});
-    result["verdict"] = {{"trusted", checked.status == 0},
-                         {"text", checked.verdict},
-                         {"from_pct", checked.from_pct},
-                         {"to_pct", checked.to_pct},
-                         {"marks", marks},
-                         {"log_peak_C", checked.log_peak_C},
-                         {"twin_peak_C", checked.twin_peak_C},
-                         {"rms_K", checked.rms_K}};
+    result["verdict"] = verdict_json(checked);
     if (checked.status == 1)
         return refuse(t, result, "no-charge-to-check", checked.verdict + ": " + kAdvice);
     print_check(checked);
@@ -259,46 +322,14 @@ int tune(const TuneOptions &t, const Options &base) {
     o.start_battery_C = o.start_board_C = NAN;
     o.start_soc_pct = Options{}.start_soc_pct;
     o.night = now.night, o.morning = now.morning, o.on_temp_mC = now.on_temp;
-    std::vector<SweepPoint> points;
     int now_index = -1;
-    for (int off = now.off_temp - kOffStep_mC; off <= now.off_temp + kOffStep_mC;
-         off += kOffStep_mC) {
-        for (int step : kPowerSteps) {
-            const int power = std::clamp(now.in_power + step, 1, 100);
-            if (!points.empty() && points.back().off_temp_mC == off && points.back().power == power)
-                continue;  // clamped onto the one before
-            if (off == now.off_temp && power == now.in_power)
-                now_index = static_cast<int>(points.size());
-            points.push_back({off, power, {}});
-        }
-    }
-    if (now_index < 0) {  // a 配置 outside the grid's range is swept as it is
-        now_index = static_cast<int>(points.size());
-        points.push_back({now.off_temp, now.in_power, {}});
-    }
-    int64_t start = 0;
-    parse_stamp(o.start, &start);
-    for (size_t i = 0; i < points.size(); ++i) {
-        stage(t, "sweeping " + std::to_string(i + 1) + " " + std::to_string(points.size()));
-        Options point = o;
-        point.off_temp_mC = points[i].off_temp_mC;
-        point.power = points[i].power;
-        std::string root;
-        points[i].run = charge_regulated(point, start, &root);
-        std::filesystem::remove_all(root, ignored);
-    }
+    std::vector<SweepPoint> points = grid_around(now, &now_index);
+    sweep_points(t, o, &points);
     const SweepPoint &current = points[now_index];
     const double max_peak = std::isnan(t.max_peak_C) ? current.run.peak_C : t.max_peak_C;
     const int chosen = fastest_under(points, max_peak);
     print_sweep_table(points, chosen, now_index, o.phone.capacity_Ah);
-    nlohmann::ordered_json table = nlohmann::ordered_json::array();
-    for (size_t i = 0; i < points.size(); ++i) {
-        nlohmann::ordered_json row = run_json(points[i]);
-        row["today"] = static_cast<int>(i) == now_index;
-        row["recommended"] = static_cast<int>(i) == chosen;
-        table.push_back(row);
-    }
-    result["table"] = table;
+    result["table"] = table_json(points, now_index, chosen);
     result["max_peak_C"] = max_peak;
     result["now"] = run_json(current);
     if (chosen < 0) {
