@@ -19,15 +19,6 @@
 
 namespace {
 
-// A token as settings_token writes it: digits, a dash and 16 hex digits; or "none".
-bool token_shaped(const std::string &token) {
-    const size_t dash = token.find_first_not_of("0123456789");
-    return token == "none" ||
-           (dash > 0 && dash != std::string::npos && token[dash] == '-' &&
-            token.size() == dash + 17 &&
-            token.find_first_not_of("0123456789abcdef", dash + 1) == std::string::npos);
-}
-
 // Waits for the module's save lock, an flock, which the kernel lets go of
 // when its holder ends, crashed or not: the descriptor, or -1 (errno set).
 int lock_saves() {

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 
@@ -41,6 +42,13 @@ std::string reason(const std::string &content, int64_t stop, int i, int error) {
     while (at > 0 && isspace(static_cast<unsigned char>(content[at - 1])) != 0) --at;
     const size_t key = strlen(e.key);
     return at >= key && content.compare(at - key, key, e.key) == 0 ? "no number" : "not the key";
+}
+
+// A token's one shape: the bytes' length, a dash, their hash in 16 hex digits.
+std::string token_text(size_t length, unsigned long long hash) {
+    char token[48];
+    (void)snprintf(token, sizeof token, "%zu-%016llx", length, hash);
+    return token;
 }
 
 }  // namespace
@@ -114,10 +122,19 @@ std::string settings_token(const std::string &bytes) {
     const uint64_t hash = std::accumulate(
         bytes.begin(), bytes.end(), uint64_t{0xcbf29ce484222325},
         [](uint64_t h, char c) { return (h ^ static_cast<unsigned char>(c)) * 0x100000001b3; });
-    char token[48];
-    (void)snprintf(token, sizeof token, "%zu-%016llx", bytes.size(),
-                   static_cast<unsigned long long>(hash));
-    return token;
+    return token_text(bytes.size(), static_cast<unsigned long long>(hash));
+}
+
+bool token_shaped(const std::string &token) {
+    if (token == kNoToken) return true;
+    // Read loosely, then held to the shape by writing it again.
+    const char *text = token.c_str();
+    char *dash = nullptr, *end = nullptr;
+    errno = 0;
+    const unsigned long long length = strtoull(text, &dash, 10);
+    if (dash == text || *dash != '-') return false;
+    const unsigned long long hash = strtoull(dash + 1, &end, 16);
+    return errno == 0 && *end == '\0' && token_text(static_cast<size_t>(length), hash) == token;
 }
 
 std::string setting_text(const SettingsRead &read, int i) {

@@ -13,6 +13,9 @@
 // Larger settings files are refused: no settings file needs more.
 constexpr int64_t kMaxSettings_bytes = 64 << 10;
 
+// The version token of a settings file that cannot be read.
+constexpr char kNoToken[] = "none";
+
 // What velmora makes of a settings file, and how much of it it read.
 struct SettingsVerdict {
     std::string usage;       // not "": a directory, not a regular file or over 64 KiB, never read
@@ -28,14 +31,16 @@ struct SettingsRead {
     SettingsVerdict verdict;
     ControllerState values;
     bool found[kSettingsCount] = {};
-    std::string notes;           // the bytes after the eighth entry
-    std::string token = "none";  // settings_token of the bytes read
+    std::string notes;             // the bytes after the eighth entry
+    std::string token = kNoToken;  // settings_token of the bytes read
 };
 SettingsRead read_settings_file(const char *path);
 // The version of a settings file's bytes that a save may name, to replace
 // only those: their length and 64-bit FNV-1a hash, "103-6c62272e07bb0142".
 // "none" stands for a file that cannot be read.
 std::string settings_token(const std::string &bytes);
+// Whether token is one settings_token could have written, or kNoToken.
+bool token_shaped(const std::string &token);
 // Entry i's value as text ("" when not found).
 std::string setting_text(const SettingsRead &read, int i);
 // The settings=, settings_entry= and settings_byte= lines.
