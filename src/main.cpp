@@ -1,5 +1,5 @@
-// The regulation cycle: one probe, then a cycle every 10 s while charging
-// (every 50 s otherwise) until a fatal condition ends the process.
+// The regulation cycle: one probe, then a cycle after each pause (cycle.h:
+// short while charging, long otherwise) until a fatal condition ends the process.
 #include "main.h"
 
 #include <unistd.h>

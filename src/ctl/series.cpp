@@ -20,7 +20,7 @@ namespace {
 constexpr size_t kBlock_bytes = 64 << 10;
 constexpr int64_t kSecondsPerHour = 3600;
 // At most this many rows and bytes of log per call; a day of charging (a line
-// every 10 s, 8,640 lines of about 300 bytes) fits in one.
+// every charging cycle, 8,640 lines of about 300 bytes) fits in one.
 constexpr size_t kMaxSeriesRows = 12000;
 constexpr int64_t kMaxSeries_bytes = 8 << 20;
 

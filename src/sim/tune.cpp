@@ -32,7 +32,7 @@
 
 namespace {
 
-// What tune reads of a log: its last 6 MiB, two days of lines every 10 s
+// What tune reads of a log: its last 6 MiB, two days of a line every charging cycle
 // (about 300 bytes each), and of those the last two days by their stamps, so
 // that a log of any size costs the same.
 constexpr size_t kTail_bytes = 6 << 20;
