@@ -154,6 +154,13 @@ std::string make_tree_dir(const Options &o) {
     die("cannot make a temporary directory");
 }
 
+// A regulated charge's phone, laid out in a tree of its own (*root_out).
+const std::string &lay_out_charge(const Options &o, std::string *root_out, NodeTexts *shown) {
+    *root_out = make_tree_dir(o);
+    lay_out_phone(o, *root_out, shown);
+    return *root_out;
+}
+
 // velmora's own cycle (run_cycle, then the pause, then the log line) on the
 // simulated clock, in this process: each cycle reads the nodes published for
 // its second and writes the limit, which then holds for the pause's seconds
@@ -163,10 +170,8 @@ Run charge_in_process(const Options &o, time_t start, std::string *root_out) {
     Run run;
     run.name = "regulated";
     PhoneState s = start_of(o);
-    const std::string root = make_tree_dir(o);
-    *root_out = root;
     NodeTexts shown;
-    lay_out_phone(o, root, &shown);
+    const std::string root = lay_out_charge(o, root_out, &shown);
     const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (home < 0 || chdir(root.c_str()) != 0) die("cannot enter " + root);
     setenv("TZ", "UTC", 1);  // the simulated clock is UTC
@@ -235,10 +240,8 @@ Run charge_under_faketime(const Options &o, time_t start, std::string *root_out)
     Run run;
     run.name = "regulated";
     PhoneState s = start_of(o);
-    const std::string root = make_tree_dir(o);
-    *root_out = root;
     NodeTexts shown;
-    lay_out_phone(o, root, &shown);
+    const std::string root = lay_out_charge(o, root_out, &shown);
     char velmora_path[4096];
     if (realpath(o.velmora.c_str(), velmora_path) == nullptr) die("cannot find " + o.velmora);
     struct timespec last_write = {};
