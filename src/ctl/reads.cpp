@@ -26,16 +26,6 @@ bool is_pid(const std::string &text) {
     return parse_decimal(text, 1, INT32_MAX, &pid);
 }
 
-// Whether the process runs velmora: the last part of its command line's first word.
-bool runs_velmora(const std::string &pid) {
-    std::string cmdline;
-    const std::string path = std::string(kProcDir) + "/" + pid + "/cmdline";
-    if (!read_head(path.c_str(), kMaxRead_bytes, &cmdline)) return false;
-    const std::string program = cmdline.substr(0, cmdline.find('\0'));
-    const size_t slash = program.rfind('/');
-    return program.substr(slash == std::string::npos ? 0 : slash + 1) == "velmora";
-}
-
 // Whether the process's root directory is velmoractl's own: a velmora in
 // another chroot is another phone tree's. One that cannot be looked at counts.
 bool shares_root(const std::string &pid) {
@@ -46,6 +36,15 @@ bool shares_root(const std::string &pid) {
 }
 
 }  // namespace
+
+bool runs_program(const std::string &pid, const char *name) {
+    std::string cmdline;
+    const std::string path = std::string(kProcDir) + "/" + pid + "/cmdline";
+    if (!read_head(path.c_str(), kMaxRead_bytes, &cmdline)) return false;
+    const std::string program = cmdline.substr(0, cmdline.find('\0'));
+    const size_t slash = program.rfind('/');
+    return program.substr(slash == std::string::npos ? 0 : slash + 1) == name;
+}
 
 bool node_int(const char *path, int32_t *value) {
     ScanInput in;
@@ -73,7 +72,7 @@ std::string file_text(const char *path) {
 
 std::string pid_file_velmora() {
     const std::string named = file_text(kPidFile);
-    return is_pid(named) && runs_velmora(named) ? named : "";
+    return is_pid(named) && runs_program(named, "velmora") ? named : "";
 }
 
 std::string running_velmora() {
@@ -84,7 +83,7 @@ std::string running_velmora() {
     for (const dirent *entry = processes != nullptr ? readdir(processes) : nullptr;
          entry != nullptr && found.empty(); entry = readdir(processes)) {
         const std::string pid = entry->d_name;
-        if (is_pid(pid) && runs_velmora(pid) && shares_root(pid)) found = pid;
+        if (is_pid(pid) && runs_program(pid, "velmora") && shares_root(pid)) found = pid;
     }
     if (processes != nullptr) closedir(processes);
     return found;

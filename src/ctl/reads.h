@@ -16,6 +16,9 @@ bool node_int(const char *path, int32_t *value);
 // A node's first word by velmora's rules, or "none".
 std::string node_word(const char *path);
 
+// Whether the process pid runs the program name: the last part of its
+// command line's first word.
+bool runs_program(const std::string &pid, const char *name);
 // The process the pid file names, when it runs velmora; "" otherwise.
 std::string pid_file_velmora();
 // The module's running velmora: the process the pid file names when it runs

@@ -18,7 +18,6 @@
 #include "decimal.h"
 #include "files.h"
 #include "module_files.h"
-#include "nodes.h"
 #include "reads.h"
 
 namespace {
@@ -102,11 +101,7 @@ CtlOutput cancel() {
     if (!tune_runs()) return failure(1, "no tune runs");
     int64_t pid = 0;
     const std::string named = file_text(kTuneLockFile);
-    std::string cmdline;
-    if (!parse_decimal(named.c_str(), 1, INT32_MAX, &pid) ||
-        !read_head((std::string(kProcDir) + "/" + named + "/cmdline").c_str(), kMaxRead_bytes,
-                   &cmdline) ||
-        cmdline.find("velmora-sim") == std::string::npos)
+    if (!parse_decimal(named.c_str(), 1, INT32_MAX, &pid) || !runs_program(named, "velmora-sim"))
         return failure(1, "the tune's lock names no velmora-sim");
     if (kill(static_cast<pid_t>(pid), SIGTERM) != 0)
         return failure(1, std::string("cannot end the tune: ") + strerror(errno));
