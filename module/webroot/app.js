@@ -248,6 +248,11 @@ async function loadSettings() {
   if (tuneResult) showTuneResult(tuneResult);  // Apply, for the file as it is now
 }
 
+// The file's entries as loaded (the words as their bytes), but for the
+// values in `changed`, by the form's names.
+const loadedEntries = (changed) => ENTRIES.map(([key, name, kind]) =>
+  [key, changed[name] ?? (kind === 'word' ? words[name] : stored(name, kind))]);
+
 // Saves the whole file over the one loaded, if velmoractl, by velmora's own
 // rule, accepts it and the file is still as loaded: {code: 0 saved, 1
 // refused, 3 changed since loaded; verdict, warning}, or why it could not.
@@ -303,9 +308,7 @@ const onLogSwitch = () => whileSaving(async () => {
     $('log-summary').textContent = t('log_switch_damaged');
     return;
   }
-  const entries = ENTRIES.map(([key, name, kind]) => [key, kind === 'switch' ? switchValue() :
-    kind === 'word' ? words[name] : stored(name, kind)]);
-  const {code, verdict, warning} = await saveFile(entries);
+  const {code, verdict, warning} = await saveFile(loadedEntries({log_switch: switchValue()}));
   if (code !== 0) logSwitch.setAttribute('aria-checked', String(!on));  // the file is as it was
   $('log-summary').textContent = code === 0 ?
       t(on ? 'log_switched_on' : 'log_switched_off') + (warning && ` ${t('save_warning', {warning})}`) :
@@ -586,9 +589,8 @@ const applyTune = () => whileSaving(async () => {
     applied.textContent = t('tune_apply_damaged');
     return;
   }
-  const value = {power: String(best.power), off_temp: String(best.off_temp_mC)};
-  const entries = ENTRIES.map(([key, name, kind]) => [key, value[name] ?? (kind === 'word' ? words[name] : stored(name, kind))]);
-  const {code, verdict, warning} = await saveFile(entries);
+  const {code, verdict, warning} =
+      await saveFile(loadedEntries({power: String(best.power), off_temp: String(best.off_temp_mC)}));
   applied.textContent = code === 0 ? t('tune_applied', {off: fixed1(best.off_temp_mC / 1000), power: best.power}) +
       (warning && ` ${t('save_warning', {warning})}`) :
       code === 3 ? t('tune_apply_stale') : t('tune_apply_refused', {verdict});
